@@ -1,0 +1,50 @@
+#pragma once
+// Small helpers shared by every component.
+
+#include "platform/KnownFolders.h"
+
+#include <boost/filesystem/path.hpp>
+
+#include <cstdint>
+#include <string>
+
+namespace Quendal {
+
+enum class FolderKind {
+    ProgramData = 0,
+    ProgramFilesX86 = 1,
+    ProgramFilesX64 = 2,
+    Desktop = 3,
+    Downloads = 4,
+    Profile = 5,
+    SystemDrive = 6,
+};
+
+using KnownFolderId = platform::KnownFolderId;
+
+// Full path of the executable; empty when it cannot be found (the reason
+// goes to standard error).
+std::string GetExecutablePath();
+
+// True with `out` set to the folder's path; false (and `out` untouched) when
+// it cannot be found or given as narrow text.
+bool GetKnownFolderPath(KnownFolderId id, std::string& out);
+bool GetFolderPath(FolderKind kind, std::string& out);
+
+std::string GetPathSeparator();
+
+// Lowercase hexadecimal MD5 of the file's bytes; empty when the file is
+// missing or cannot be read whole.
+std::string GetFileChecksum(boost::filesystem::path file);
+
+// Size of a regular file in bytes, else 0.
+uint64_t GetFileSizeOrZero(boost::filesystem::path file);
+
+// Every occurrence of `from` replaced by `to`; the inserted text is not
+// searched again. An empty `from` leaves the subject unchanged.
+std::string ReplaceAll(const std::string& subject, const std::string& from, const std::string& to);
+
+char RandomAlphanumericChar();
+char RandomFileNameChar();
+
+} // namespace Quendal

@@ -1,0 +1,40 @@
+#include "Common/Timing.h"
+#include "Common/Log.h"
+
+#include "platform/Clock.h"
+
+namespace Quendal {
+
+CTiming::CTiming(const std::string& label, bool inMilliseconds)
+    : label(label)
+    , inMilliseconds(inMilliseconds)
+    , startTicks(platform::SystemTimeTicks())
+    , stopTicks(0)
+{
+}
+
+CTiming::~CTiming()
+{
+    stopTicks = platform::SystemTimeTicks();
+    const int32_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Elapsed())));
+    const std::string unit = GetUnit();
+    CSingleton<CLog>::GetInstance()->Log("timing", CLog::Level::Notice, label, " : ", elapsed, " ", unit);
+}
+
+int64_t CTiming::Stop()
+{
+    stopTicks = platform::SystemTimeTicks();
+    return Elapsed();
+}
+
+std::string CTiming::GetUnit()
+{
+    return inMilliseconds ? "ms" : "micros";
+}
+
+int64_t CTiming::Elapsed() const
+{
+    return (stopTicks - startTicks) / (inMilliseconds ? 10000 : 10);
+}
+
+} // namespace Quendal
