@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -361,11 +362,14 @@ bool LoadStoreFile(const std::string& path, Store& store)
 {
     std::string error;
     try {
-        std::ifstream in(path, std::ios::binary);
+        std::error_code ec;
+        std::ifstream in;
+        if (std::filesystem::is_regular_file(path, ec))
+            in.open(path, std::ios::binary);
         std::ostringstream text;
-        if (in)
-            text << in.rdbuf();
-        if (!in || in.bad()) {
+        if (!in.is_open()) {
+            error = "cannot be opened";
+        } else if (in.peek() != std::ifstream::traits_type::eof() && !(text << in.rdbuf())) {
             error = "cannot be read";
         } else {
             store = ParseStore(text.str());
