@@ -38,7 +38,7 @@ bool FileVersionFinder::FindVersion(std::string& version, bool& itemFound) const
 {
     boost::system::error_code ec;
     const boost::filesystem::file_status status = boost::filesystem::status(path, ec);
-    if (ec) {
+    if (status.type() == boost::filesystem::status_error) {
         itemFound = false;
         return false;
     }
@@ -83,7 +83,7 @@ bool RegKeyVersionFinder::FindVersion(std::string& version, bool& itemFound) con
 
     boost::system::error_code ec;
     const boost::filesystem::file_status status = boost::filesystem::status(file, ec);
-    if (ec || !boost::filesystem::exists(status))
+    if (status.type() == boost::filesystem::status_error || !boost::filesystem::exists(status))
         return false;
     itemFound = true;
     const bool ok = ReadFileVersion(file.string(), version);

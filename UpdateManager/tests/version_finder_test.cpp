@@ -153,6 +153,7 @@ TEST_F(VersionFinderTest, FileFinder)
         {"<pf86>\\Vendor\\missing.exe", {false, "untouched", false}},
         {"<PF86>\\Vendor\\app.exe", {false, "untouched", false}},
         {"<data>\\readme.txt\\app.exe", {false, "untouched", false}},
+        {root + "/" + std::string(300, 'n'), {false, "untouched", false}}, // the status query fails
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
