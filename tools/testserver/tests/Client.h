@@ -13,7 +13,6 @@
 #include <Poco/String.h>
 #include <Poco/Timespan.h>
 
-#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -21,12 +20,6 @@
 #include <string>
 
 namespace testclient {
-
-// A write to a socket the server has reset must fail, not kill the test.
-inline const bool kSigpipeIgnored = [] {
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}();
 
 // A body whose bytes differ from their neighbours, so offsets show in comparisons.
 inline std::string Pattern(std::size_t size) {
