@@ -3,6 +3,7 @@
 #include "UpdateManager/Installer.h"
 #include "UpdateManager/tests/support/download_log.h"
 #include "UpdateManager/tests/support/installer_support.h"
+#include "platform/Process.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -10,6 +11,7 @@
 
 #include "Common/Helpers.h"
 
+#include <cstdlib>
 #include <functional>
 #include <optional>
 
@@ -158,6 +160,37 @@ TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWritten)
     }
     EXPECT_FALSE(fs::exists(gone.parent_path()));
     EXPECT_TRUE(fs::is_directory(confirmPath));
+}
+
+// Runs in a child of ConfirmThatCannotBeWrittenOnAFullDisk only: there
+// every write fails as on a full disk (file size limit 0, SIGXFSZ ignored).
+TEST(InstallerConfirmChild, WriteFailsOnAFullDisk)
+{
+    const char* installerPath = std::getenv("QUENDAL_CONFIRM_CHILD_INSTALLER");
+    if (installerPath == nullptr)
+        GTEST_SKIP() << "runs as a child process only";
+    Installer installer(Url, fs::path(installerPath), UpdateStatus::Unknown);
+    installer.SetStatus(UpdateStatus::DownloadInProgress);
+    EXPECT_FALSE(installer.WriteConfirmFile(""));
+    EXPECT_EQ(installer.GetStatus(), UpdateStatus::DownloadError);
+    EXPECT_FALSE(fs::exists(installer.GetConfirmPath())) << "a half-written confirm file was left";
+}
+
+TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWrittenOnAFullDisk)
+{
+    WriteFile(installerPath, "hello");
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    // The limit holds in the subshell only, so that its output still reaches the file.
+    const fs::path output = scratch / "child.txt";
+    const std::string command = "(trap '' XFSZ; ulimit -f 0; QUENDAL_CONFIRM_CHILD_INSTALLER='" +
+                                installerPath.string() + "' exec '" + self +
+                                "' --gtest_filter=InstallerConfirmChild.WriteFailsOnAFullDisk) 2>&1 | cat > '" +
+                                output.string() + "'";
+    EXPECT_EQ(platform::SpawnAndWait("/bin/sh", {"sh", "-c", command}), 0);
+    const std::string childOutput = ReadFile(output);
+    EXPECT_NE(childOutput.find("[  PASSED  ] 1 test."), std::string::npos) << childOutput;
+    EXPECT_EQ(childOutput.find("SKIPPED"), std::string::npos) << childOutput;
+    EXPECT_FALSE(fs::exists(confirmPath));
 }
 
 // What lies at a path before the check.
