@@ -1,0 +1,160 @@
+#include "UpdateManager/ProductDescriptionFactory.h"
+
+#include "Common/Helpers.h"
+#include "Common/Log.h"
+#include "UpdateManager/Resources.h"
+#include "platform/Path.h"
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <fstream>
+
+namespace Quendal {
+namespace UpdateManager {
+
+namespace pt = boost::property_tree;
+namespace fs = boost::filesystem;
+
+namespace {
+
+const char* const CreateLabel = "Quendal::UpdateManager::ProductDescriptionFactory::Create";
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+} // namespace
+
+bool ReadResourceSize(const std::string& text, uint64_t& size)
+{
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsSpace(text[begin]))
+        ++begin;
+    while (end > begin && IsSpace(text[end - 1]))
+        --end;
+    if (begin < end && text[begin] == '+')
+        ++begin;
+    if (begin == end)
+        return false;
+    uint64_t value = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    size = value;
+    return true;
+}
+
+std::string ParentFolder(const std::string& path)
+{
+    const std::size_t k = path.find_last_of("/\\");
+    if (k == std::string::npos)
+        return std::string();
+    std::string folder = path.substr(0, k);
+    const std::string separator(1, platform::PathSeparator);
+    folder = ReplaceAll(folder, "/", separator);
+    folder = ReplaceAll(folder, "\\", separator);
+    return folder;
+}
+
+std::string SafeFileName(const std::string& text)
+{
+    std::string name = text;
+    for (char& c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"'
+            || c == '<' || c == '>' || c == '|')
+            c = '_';
+    }
+    name = ReplaceAll(name, "..", "__");
+    if (name.empty())
+        name = "_";
+    return name;
+}
+
+bool ProductDescriptionFactory::Create(const std::string& inSKU, const std::string& type,
+                                       const std::string& localVersion, const pt::ptree& resource,
+                                       ProductDescription& out)
+{
+    CLog* log = CSingleton<CLog>::GetInstance();
+    try {
+        const std::string skuText = resource.get<std::string>("product_sku");
+        if (skuText != inSKU) {
+            log->Error("description", "Failed to find sku", "\n", "[LOG] ## ", "sku", " = ", skuText, "\n",
+                       "[LOG] ## ", "inSKU", " = ", inSKU);
+            return false;
+        }
+        out.sku = inSKU;
+        out.type = type;
+        out.localVersion = localVersion;
+
+        out.name = resource.get<std::string>("name");
+        out.permalink = resource.get<std::string>("permalink");
+        out.version = resource.get<std::string>("version");
+
+        out.productPage = resource.get<std::string>("links.product_page.href", "");
+        if (out.productPage.empty())
+            out.productPage = resource.get<std::string>("resources_site_link");
+
+        const std::string html = resource.get<std::string>("release_notes_html", "");
+        if (!html.empty())
+            WriteReleaseNotes(inSKU, html, out);
+
+        out.platformMinVersion = resource.get<std::string>("platform_min_version", "");
+        out.platformMaxVersion = resource.get<std::string>("platform_max_version", "");
+        out.platformDisplayVersion = resource.get<std::string>("platform_display_version", "");
+
+        uint64_t size = 0;
+        const auto sizeText = resource.get_optional<std::string>("size");
+        if (!sizeText || !ReadResourceSize(*sizeText, size))
+            size = 0;
+        out.size = size;
+
+        out.checksum = resource.get<std::string>("checksum", "");
+        return true;
+    } catch (const std::exception& e) {
+        log->Error("description", CreateLabel, e.what());
+        return false;
+    }
+}
+
+void ProductDescriptionFactory::WriteReleaseNotes(const std::string& inSKU, const std::string& html,
+                                                  ProductDescription& out)
+{
+    const std::string folder = CSingleton<Quendal::Resources>::GetInstance()->GetFolder();
+    const std::string dest = folder + "temp";
+    try {
+        const std::string parent = ParentFolder(dest);
+        if (parent.empty() || !fs::exists(fs::path(parent)))
+            return;
+        if (!fs::exists(fs::path(dest)))
+            fs::create_directory(fs::path(dest));
+
+        const std::string file = dest + GetPathSeparator() + SafeFileName(inSKU) + ".html";
+        std::ofstream stream(file, std::ios::out | std::ios::trunc);
+        if (!stream)
+            return;
+        stream << html;
+        stream.close();
+        if (stream.fail()) {
+            boost::system::error_code ignored;
+            fs::remove(fs::path(file), ignored);
+            return;
+        }
+        out.releaseNotes = "file://" + file;
+    } catch (const std::exception& e) {
+        CSingleton<CLog>::GetInstance()->Error("description", CreateLabel, e.what(), "\n", "[LOG] ## ", "dest_dir",
+                                               " = ", dest);
+    }
+}
+
+} // namespace UpdateManager
+} // namespace Quendal

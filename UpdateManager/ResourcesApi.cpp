@@ -1,0 +1,81 @@
+#include "UpdateManager/ResourcesApi.h"
+
+#include "Common/Log.h"
+
+#include <iostream>
+#include <sstream>
+
+namespace Quendal {
+namespace UpdateManager {
+
+namespace pt = boost::property_tree;
+
+std::string ResourcesApiPath(const std::string& sku, const std::string& type, const std::string& platform,
+                             const std::string& version)
+{
+    std::ostringstream path;
+    path << "/api/resources/" << type << "/" << sku << "/" << platform << "/" << version;
+    return path.str();
+}
+
+namespace {
+
+// Number of elements of a JSON array; an object, a string or a number
+// holds none.
+int ArrayElementCount(const pt::ptree& node)
+{
+    int count = 0;
+    for (const auto& child : node) {
+        if (!child.first.empty())
+            return 0;
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+ResourceResponse::ResourceResponse(const pt::ptree& answer)
+    : valid(false)
+{
+    Parse(answer);
+}
+
+void ResourceResponse::Parse(const pt::ptree& answer)
+{
+    CLog* log = CSingleton<CLog>::GetInstance();
+    try {
+        const int total = answer.get<int>("total");
+        const pt::ptree list = answer.get_child("resources");
+        const int count = ArrayElementCount(list);
+        if (count == 0) {
+            log->Warning("update_manager", "Resource is empty");
+        } else if (count == total) {
+            resource = list.front().second;
+            valid = true;
+        } else {
+            log->Error("update_manager", "Invalid resources: ", "got ", count, " while ", "total indicates ", total);
+        }
+    } catch (const std::exception& e) {
+        log->Error("update_manager", "Error in resource parsing: ", e.what());
+    } catch (...) {
+        log->Error("update_manager", "Unknown error in resource parsing");
+    }
+}
+
+void ResourceResponse::Dump() const
+{
+    DumpPtree("", resource, 0);
+}
+
+void ResourceResponse::DumpPtree(const std::string& key, const pt::ptree& node, int depth) const
+{
+    const std::string indent(depth > 0 ? static_cast<std::size_t>(depth) : 0u, ' ');
+    std::cout << indent << "+" << key << " : " << node.data() << " {\n";
+    for (const auto& child : node)
+        DumpPtree(child.first, child.second, depth + 1);
+    std::cout << indent << "}\n";
+}
+
+} // namespace UpdateManager
+} // namespace Quendal
