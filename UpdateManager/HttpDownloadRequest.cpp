@@ -7,6 +7,7 @@
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/Socket.h>
 #include <Poco/Timespan.h>
 #include <Poco/URI.h>
@@ -21,6 +22,7 @@
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
+#include <typeinfo>
 
 namespace Quendal {
 namespace UpdateManager {
@@ -319,7 +321,7 @@ void HttpDownloadRequest::Open(const std::string& url)
 std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
                                             Poco::Net::HTTPResponse& response)
 {
-    Target(uri);
+    const bool kept = Target(uri);
     std::string target = uri.getPathAndQuery();
     if (target.empty())
         target = "/";
@@ -330,34 +332,47 @@ std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Ne
     if (offset > 0)
         request.set("Range", "bytes=" + std::to_string(offset) + "-");
 
-    connectionReusable = false;
-    responseLength = -1;
-    responseChunked = false;
-    responseKeepAlive = false;
-    session->sendRequest(request);
-    std::istream& body = session->receiveResponse(response);
-    responseLength = response.hasContentLength() ? response.getContentLength64() : -1;
-    responseChunked = response.getChunkedTransferEncoding();
-    responseKeepAlive = response.getKeepAlive();
-
-    if (Logger().IsEnabled(WebCategory, CLog::Level::Debug)) {
-        std::ostringstream header;
-        response.write(header);
-        Logger().Debug(WebCategory, "Response Header: ", header.str());
+    for (bool retried = false;; retried = true) {
+        connectionReusable = false;
+        responseLength = -1;
+        responseChunked = false;
+        responseKeepAlive = false;
+        try {
+            session->sendRequest(request);
+            std::istream& body = session->receiveResponse(response);
+            responseLength = response.hasContentLength() ? response.getContentLength64() : -1;
+            responseChunked = response.getChunkedTransferEncoding();
+            responseKeepAlive = response.getKeepAlive();
+            if (Logger().IsEnabled(WebCategory, CLog::Level::Debug)) {
+                std::ostringstream header;
+                response.write(header);
+                Logger().Debug(WebCategory, "Response Header: ", header.str());
+            }
+            return body;
+        } catch (const Poco::IOException& error) {
+            // A kept connection that the server has closed meanwhile: send
+            // once more on a new one.
+            const bool closed = dynamic_cast<const Poco::Net::NoMessageException*>(&error) ||
+                                dynamic_cast<const Poco::Net::ConnectionResetException*>(&error) ||
+                                dynamic_cast<const Poco::Net::ConnectionAbortedException*>(&error) ||
+                                typeid(error) == typeid(Poco::IOException);
+            if (!kept || retried || !closed)
+                throw;
+            session->reset();
+        }
     }
-    return body;
 }
 
-void HttpDownloadRequest::Target(const Poco::URI& uri)
+bool HttpDownloadRequest::Target(const Poco::URI& uri)
 {
     if (session->getHost() != uri.getHost() || session->getPort() != uri.getPort()) {
         session->reset();
         session->setHost(uri.getHost());
         session->setPort(uri.getPort());
-        return;
+        return false;
     }
     if (!session->connected())
-        return;
+        return false;
     // An idle connection that can be read holds stray bytes of an earlier
     // answer, or its end: it cannot carry the next request.
     bool usable = connectionReusable;
@@ -370,6 +385,7 @@ void HttpDownloadRequest::Target(const Poco::URI& uri)
     }
     if (!usable)
         session->reset();
+    return usable;
 }
 
 void HttpDownloadRequest::DiscardBody(std::istream& body)

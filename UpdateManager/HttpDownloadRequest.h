@@ -74,8 +74,8 @@ private:
     std::istream& Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
                            Poco::Net::HTTPResponse& response);
     // Points the session at the URI's host and port; closes a connection
-    // that cannot carry the next request.
-    void Target(const Poco::URI& uri);
+    // that cannot carry the next request. True when a connection is kept.
+    bool Target(const Poco::URI& uri);
     // Reads and drops a small body so the connection can be used again.
     void DiscardBody(std::istream& body);
     // Status line checks of the final answer; false when refused.
