@@ -17,6 +17,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 #include <ostream>
@@ -502,8 +503,26 @@ bool HttpDownloadRequest::HasMoreData()
 
 int64_t HttpDownloadRequest::ReadChunk(std::ostream& out)
 {
-    responseStream->read(buffer, ChunkSize);
-    const int64_t n = responseStream->gcount();
+    // Taken from the stream buffer piece by piece, so that the bytes that
+    // arrived before a failing read (time-out, reset) are kept.
+    std::streambuf* source = responseStream->rdbuf();
+    std::ios::iostate state = std::ios::goodbit;
+    std::streamsize n = 0;
+    try {
+        while (n < ChunkSize) {
+            const std::streamsize buffered = source->in_avail();
+            if (buffered > 0) {
+                n += source->sgetn(buffer + n, std::min(buffered, ChunkSize - n));
+            } else if (std::streambuf::traits_type::eq_int_type(source->sgetc(), std::streambuf::traits_type::eof())) {
+                state |= std::ios::eofbit | std::ios::failbit;
+                break;
+            }
+        }
+    } catch (...) {
+        state |= std::ios::badbit;
+    }
+    if (state != std::ios::goodbit)
+        responseStream->setstate(state);
     if (n > 0) {
         out.write(buffer, n);
         bytesReceived += n;

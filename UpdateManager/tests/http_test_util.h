@@ -4,6 +4,8 @@
 #include "Common/Log.h"
 #include "UpdateManager/HttpDownloadRequest.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <mutex>
 #include <ostream>
@@ -45,6 +47,10 @@ struct BodyRead {
 // Reads the body with HasMoreData / ReadChunk into `out` until HasMoreData
 // settles the status.
 BodyRead ReadBody(UpdateManager::HttpDownloadRequest& request, std::ostream& out);
+
+// Byte-for-byte equality that reports sizes and the first difference, not
+// the whole texts.
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 
 // `size` bytes of a pattern that shows shifted or doubled ranges.
 std::string PatternBody(std::size_t size);
@@ -112,6 +118,17 @@ inline BodyRead ReadBody(UpdateManager::HttpDownloadRequest& request, std::ostre
         read.progress.push_back(request.GetProgress());
     }
     return read;
+}
+
+inline ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at])
+        ++at;
+    return ::testing::AssertionFailure() << "expected " << expected.size() << " bytes, got " << actual.size()
+                                         << ", first difference at byte " << at;
 }
 
 inline std::string PatternBody(std::size_t size)
