@@ -85,6 +85,10 @@ std::string GetFileChecksum(boost::filesystem::path file)
         const boost::filesystem::file_status status = boost::filesystem::status(file, ec);
         if (ec || !boost::filesystem::exists(status))
             return std::string();
+        // A directory, pipe or device has no bytes of its own to hash (and a
+        // pipe or device could block or never end).
+        if (!boost::filesystem::is_regular_file(status))
+            return std::string();
 
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.string().c_str(), "rb"), &std::fclose);
         if (!in)

@@ -34,7 +34,7 @@ bool GetFolderPath(FolderKind kind, std::string& out);
 std::string GetPathSeparator();
 
 // Lowercase hexadecimal MD5 of the file's bytes; empty when the file is
-// missing or cannot be read whole.
+// missing, not a regular file, or cannot be read whole.
 std::string GetFileChecksum(boost::filesystem::path file);
 
 // Size of a regular file in bytes, else 0.

@@ -37,8 +37,10 @@ CLogBuffers::~CLogBuffers()
 void CLogBuffers::Write(const char* text, int length)
 {
     int n = std::clamp(length, 0, MaxTextLength);
-    if (text == nullptr)
+    if (text == nullptr) {
+        text = "";
         n = 0;
+    }
 
     StartThread();
 
@@ -122,6 +124,26 @@ void CLogBuffers::Flush()
         std::cout.write(staging, static_cast<std::streamsize>(copied));
         std::cout.flush();
     }
+}
+
+void CLogBuffers::UseManualFlushForTesting()
+{
+    std::lock_guard<std::mutex> lock(startStopMutex);
+    if (writerFuture.valid())
+        return;
+    std::promise<void> done;
+    done.set_value();
+    writerFuture = done.get_future();
+    writerStarted.store(true, std::memory_order_release);
+}
+
+bool CLogBuffers::SlotPositionsForTesting(int index, int32_t& readPos, int32_t& writePos) const
+{
+    if (index < 0 || index >= RingCount)
+        return false;
+    readPos = slots[index].readPos.load(std::memory_order_acquire);
+    writePos = slots[index].writePos.load(std::memory_order_acquire);
+    return true;
 }
 
 void CLogBuffers::WriterLoop()
@@ -224,12 +246,15 @@ std::string CLog::Format(const char* category, int level, std::ostringstream& me
 
 void CLog::Write(const char* category, int level, std::ostringstream& message)
 {
-    const std::string line = Format(category, level, message);
+    std::string line = Format(category, level, message);
     if (line.size() > static_cast<std::size_t>(MaxTextLength)) {
-        // Cut to the limit, keeping a newline at its end.
-        std::string cut = line.substr(0, static_cast<std::size_t>(MaxTextLength - 1));
-        cut += '\n';
-        CLogBuffers::Write(cut.data(), MaxTextLength);
+        // Cut to the limit, keeping a newline at its end so that the next
+        // line starts on its own.
+        char& last = line[static_cast<std::size_t>(MaxTextLength - 1)];
+        const char kept = last;
+        last = '\n';
+        CLogBuffers::Write(line.data(), MaxTextLength);
+        last = kept;
     } else {
         CLogBuffers::Write(line.data(), static_cast<int>(line.size()));
     }

@@ -45,6 +45,13 @@ public:
     void StartThread();
     void StopThread();
 
+    // Test seams; the application never calls them.
+    // No writer task is ever started for this object: the caller drains the
+    // rings with Flush itself. Call before the first Write.
+    void UseManualFlushForTesting();
+    // The positions of ring `index` (0..19): false for another index.
+    bool SlotPositionsForTesting(int index, int32_t& readPos, int32_t& writePos) const;
+
 protected:
     std::string executablePath;
     std::mutex startStopMutex;
@@ -79,7 +86,7 @@ public:
     template <class... Parts>
     void Log(const char* category, int level, const Parts&... parts)
     {
-        if (!IsEnabled(std::string(category), level))
+        if (!IsEnabled(std::string(category != nullptr ? category : ""), level))
             return;
         std::ostringstream message;
         Print(message, parts...);
@@ -121,6 +128,13 @@ public:
 private:
     // A path: its text in double quotes, '&' before every '"' and '&'.
     static void PrintPart(std::ostream& stream, const boost::filesystem::path& path);
+    // A null C string writes nothing (the stream would fail on it).
+    static void PrintPart(std::ostream& stream, const char* text)
+    {
+        if (text != nullptr)
+            stream << text;
+    }
+    static void PrintPart(std::ostream& stream, char* text) { PrintPart(stream, static_cast<const char*>(text)); }
     template <class Part>
     static void PrintPart(std::ostream& stream, const Part& part) { stream << part; }
 

@@ -1,17 +1,31 @@
 #include "platform/Executable.h"
 
 #include <cerrno>
+#include <mutex>
 #include <vector>
 
 #include <unistd.h>
 
 namespace platform {
+namespace {
+
+std::mutex linkMutex;
+std::optional<std::string> linkOverride;
+
+std::string LinkPath()
+{
+    std::lock_guard<std::mutex> lock(linkMutex);
+    return linkOverride ? *linkOverride : std::string("/proc/self/exe");
+}
+
+} // namespace
 
 bool ExecutablePath(std::string& out, int& errorCode)
 {
+    const std::string link = LinkPath();
     std::vector<char> buffer(4096);
     for (;;) {
-        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
         if (n < 0) {
             errorCode = errno;
             return false;
@@ -20,8 +34,17 @@ bool ExecutablePath(std::string& out, int& errorCode)
             out.assign(buffer.data(), static_cast<std::size_t>(n));
             return true;
         }
-        buffer.resize(buffer.size() * 2);
+        buffer.resize(buffer.size() * 2); // may have been cut: try again, larger
     }
 }
 
+namespace testing {
+
+void SetExecutableLink(std::optional<std::string> link)
+{
+    std::lock_guard<std::mutex> lock(linkMutex);
+    linkOverride = std::move(link);
+}
+
+} // namespace testing
 } // namespace platform

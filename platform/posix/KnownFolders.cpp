@@ -1,6 +1,7 @@
 #include "platform/KnownFolders.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -41,6 +42,14 @@ void StripTrailingSeparators(std::string& path)
         path.pop_back();
 }
 
+// `base` followed by `rest` ("/..." or empty) without doubling the separator.
+std::string Join(const std::string& base, const std::string& rest)
+{
+    if (!base.empty() && base.back() == '/' && !rest.empty() && rest.front() == '/')
+        return base + rest.substr(1);
+    return base + rest;
+}
+
 // Reads NAME="value" from the XDG user-dirs file; "$HOME" is expanded.
 bool XdgUserDir(const std::string& name, const std::string& home, std::string& out)
 {
@@ -49,9 +58,9 @@ bool XdgUserDir(const std::string& name, const std::string& home, std::string& o
     if (env != nullptr && env[0] == '/')
         configHome = env;
     else
-        configHome = home + "/.config";
+        configHome = Join(home, "/.config");
 
-    std::ifstream in(configHome + "/user-dirs.dirs");
+    std::ifstream in(Join(configHome, "/user-dirs.dirs"));
     if (!in)
         return false;
 
@@ -71,7 +80,7 @@ bool XdgUserDir(const std::string& name, const std::string& home, std::string& o
         value = value.substr(1, value.size() - 2);
         std::string expanded;
         if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/'))
-            expanded = home + value.substr(5);
+            expanded = Join(home, value.substr(5));
         else if (!value.empty() && value[0] == '/')
             expanded = value;
         else
@@ -136,11 +145,11 @@ bool NativeLookup(KnownFolderId id, std::string& path)
         return true;
     case KnownFolderId::Downloads:
         if (!XdgUserDir("XDG_DOWNLOAD_DIR", home, path))
-            path = home + "/Downloads";
+            path = Join(home, "/Downloads");
         return true;
     case KnownFolderId::Desktop:
         if (!XdgUserDir("XDG_DESKTOP_DIR", home, path))
-            path = home + "/Desktop";
+            path = Join(home, "/Desktop");
         return true;
     default:
         return false;

@@ -877,7 +877,7 @@ void TestServer::Start() {
     if (impl_->running) return;
     try {
         Poco::Net::ServerSocket listener;
-        listener.bind(Poco::Net::SocketAddress("127.0.0.1", impl_->port), true);
+        listener.bind(Poco::Net::SocketAddress("127.0.0.1", impl_->port), true, false);
         listener.listen(128);
         impl_->listener = listener;
         impl_->port = listener.address().port();

@@ -30,13 +30,19 @@
 // "version", "platform_min_version", "platform_max_version",
 // "platform_display_version", "links": {"product_page": {"href": ...}},
 // "resources_site_link", "release_notes_html", or a deliberately wrong "checksum",
-// "size" or "permalink". The type and platform segments are not looked at. A SKU
-// without a folder (or "." / "..") gets {"total": 0, "resources": []} with status 200;
-// a bad release.json gets status 500. MD5 sums are cached per file, size and time.
+// "size" or "permalink". Without an installer file, "permalink", "size" and
+// "checksum" are left out unless release.json gives them. The type and platform
+// segments are not looked at. A SKU without a folder (or "." / "..") gets
+// {"total": 0, "resources": []} with status 200; a bad release.json gets status 500.
+// MD5 sums are cached per file, size and time.
+//
+// Note for clients on POCO: HTTPClientSession sends "Connection: close" unless
+// setKeepAlive(true) is called, and this server honours it.
 //
 // Faults are set per path (or "*" for every path that has none of its own) and apply
 // to the next `times` requests of that path, or to all (kAlways). Several faults on
-// one path form a queue: the first is used until its count runs out.
+// one path form a queue: the first is used until its count runs out. Every request
+// that meets a fault counts, one refused with 401 too.
 //
 // Every request is recorded (method, target, Range, Authorization, Host, connection
 // id) when its header has been read, before the answer is sent.

@@ -1,0 +1,360 @@
+// The shared helpers: executable path, known folders and their messages, the
+// path separator, checksums, sizes, text replacement, random characters.
+
+#include "Common/Globals.h"
+#include "Common/Helpers.h"
+#include "TestSupport.h"
+
+#include "platform/Executable.h"
+#include "platform/KnownFolders.h"
+
+#include <boost/filesystem.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = boost::filesystem;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+using testsupport::ScratchDir;
+using testsupport::WriteFile;
+
+std::string Pattern(std::size_t n)
+{
+    std::string bytes(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>((i * 7 + 3) & 0xff);
+    return bytes;
+}
+
+TEST(ExecutablePath, IsThisProgram)
+{
+    const std::string path = Quendal::GetExecutablePath();
+    EXPECT_TRUE(fs::path(path).is_absolute()) << path;
+    EXPECT_EQ(fs::path(path).filename().string(), "common_helpers_test");
+    EXPECT_TRUE(fs::is_regular_file(path));
+}
+
+TEST(ExecutablePath, AFailedLookupIsReportedOnStandardErrorAndGivesEmpty)
+{
+    platform::testing::SetExecutableLink(std::string("/nonexistent/quendal-link"));
+    CaptureStderr();
+    const std::string path = Quendal::GetExecutablePath();
+    const std::string err = GetCapturedStderr();
+    platform::testing::SetExecutableLink(std::nullopt);
+    EXPECT_EQ(path, "");
+    EXPECT_EQ(err, "GetModuleHandle returned 2\n");
+}
+
+TEST(PathSeparator, IsThisPlatforms)
+{
+    EXPECT_EQ(Quendal::GetPathSeparator(), "/");
+}
+
+// Known folders through the helpers, with a scratch HOME and the OS layer's
+// seam; the environment is restored afterwards.
+class KnownFolders : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "SystemDrive"}) {
+            const char* value = std::getenv(name);
+            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
+        setenv("HOME", home.path.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("SystemDrive");
+    }
+    void TearDown() override
+    {
+        platform::testing::ClearKnownFolderOverrides();
+        for (const auto& entry : saved) {
+            if (entry.second)
+                setenv(entry.first.c_str(), entry.second->c_str(), 1);
+            else
+                unsetenv(entry.first.c_str());
+        }
+    }
+
+    // The result, what `out` holds afterwards and what went to standard
+    // output; `out` starts as "untouched".
+    struct Lookup {
+        bool ok;
+        std::string out;
+        std::string printed;
+    };
+    static Lookup Known(Quendal::KnownFolderId id)
+    {
+        Lookup result{false, "untouched", ""};
+        CaptureStdout();
+        result.ok = Quendal::GetKnownFolderPath(id, result.out);
+        result.printed = GetCapturedStdout();
+        return result;
+    }
+    static Lookup Folder(Quendal::FolderKind kind)
+    {
+        Lookup result{false, "untouched", ""};
+        CaptureStdout();
+        result.ok = Quendal::GetFolderPath(kind, result.out);
+        result.printed = GetCapturedStdout();
+        return result;
+    }
+
+    ScratchDir home;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
+TEST_F(KnownFolders, FoldersUnderHome)
+{
+    const std::string h = home.path.string();
+    struct Case {
+        Quendal::KnownFolderId id;
+        std::string expected;
+    } cases[] = {
+        {Quendal::KnownFolderId::Downloads, h + "/Downloads"},
+        {Quendal::KnownFolderId::Desktop, h + "/Desktop"},
+        {Quendal::KnownFolderId::Profile, h},
+        {Quendal::KnownFolderId::ProgramData, "/var/opt"},
+        {Quendal::KnownFolderId::ProgramFilesX86, "/opt"},
+        {Quendal::KnownFolderId::ProgramFilesX64, "/opt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        const Lookup result = Known(c.id);
+        EXPECT_TRUE(result.ok);
+        EXPECT_EQ(result.out, c.expected);
+        EXPECT_EQ(result.printed, "");
+    }
+
+    fs::create_directories(home / ".config");
+    WriteFile(home / ".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\n");
+    EXPECT_EQ(Known(Quendal::KnownFolderId::Downloads).out, h + "/Fetched");
+}
+
+TEST_F(KnownFolders, APathThatIsNotValidUtf8TakesTheConversionFailure)
+{
+    const fs::path bad = home / "bad\xff";
+    fs::create_directories(bad);
+    setenv("HOME", bad.c_str(), 1);
+    for (auto id : {Quendal::KnownFolderId::Profile, Quendal::KnownFolderId::Downloads}) {
+        const Lookup result = Known(id);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.out, "untouched");
+        EXPECT_EQ(result.printed, "GetLastError after WideCharToMultiByte returned 84\n");
+    }
+
+    setenv("HOME", home.path.c_str(), 1);
+    fs::create_directories(home / ".config");
+    WriteFile(home / ".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/\xc3\x28\"\n");
+    EXPECT_FALSE(Known(Quendal::KnownFolderId::Downloads).ok);
+    WriteFile(home / ".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/T\xc3\xa9l\xc3\xa9\x63harg\"\n");
+    EXPECT_EQ(Known(Quendal::KnownFolderId::Downloads).out, home.path.string() + "/T\xc3\xa9l\xc3\xa9\x63harg")
+        << "UTF-8 is passed through";
+}
+
+TEST_F(KnownFolders, APathLongerThanTheBufferTakesTheConversionFailure)
+{
+    // 259 bytes and the terminator fit; 260 do not.
+    std::string fits = home.path.string() + "/";
+    fits.resize(259, 'd');
+    setenv("HOME", fits.c_str(), 1);
+    Lookup result = Known(Quendal::KnownFolderId::Profile);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.out, fits);
+
+    const std::string tooLong = fits + "d";
+    setenv("HOME", tooLong.c_str(), 1);
+    result = Known(Quendal::KnownFolderId::Profile);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.out, "untouched");
+    EXPECT_EQ(result.printed, "GetLastError after WideCharToMultiByte returned 36\n");
+}
+
+TEST_F(KnownFolders, AFolderThatCannotBeDeterminedIsFalseSilently)
+{
+    platform::testing::OverrideKnownFolder(Quendal::KnownFolderId::Downloads, std::nullopt);
+    const Lookup result = Known(Quendal::KnownFolderId::Downloads);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.out, "untouched");
+    EXPECT_EQ(result.printed, "");
+
+    platform::testing::OverrideKnownFolder(Quendal::KnownFolderId::Downloads, std::string("/seam/dl"));
+    EXPECT_EQ(Known(Quendal::KnownFolderId::Downloads).out, "/seam/dl");
+}
+
+TEST_F(KnownFolders, FolderKindsMapToTheirFolders)
+{
+    using K = Quendal::KnownFolderId;
+    using F = Quendal::FolderKind;
+    const std::pair<F, K> kinds[] = {
+        {F::ProgramData, K::ProgramData}, {F::ProgramFilesX86, K::ProgramFilesX86},
+        {F::ProgramFilesX64, K::ProgramFilesX64}, {F::Desktop, K::Desktop},
+        {F::Downloads, K::Downloads}, {F::Profile, K::Profile},
+    };
+    for (const auto& kind : kinds)
+        platform::testing::OverrideKnownFolder(kind.second, "/kind/" + std::to_string(static_cast<int>(kind.first)));
+    for (const auto& kind : kinds) {
+        const Lookup result = Folder(kind.first);
+        EXPECT_TRUE(result.ok);
+        EXPECT_EQ(result.out, "/kind/" + std::to_string(static_cast<int>(kind.first)));
+    }
+    platform::testing::OverrideKnownFolder(K::Profile, std::string("/bad\xff"));
+    const Lookup bad = Folder(F::Profile);
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.out, "untouched");
+    EXPECT_EQ(bad.printed, "GetLastError after WideCharToMultiByte returned 84\n");
+}
+
+TEST_F(KnownFolders, SystemDriveAndUnknownKinds)
+{
+    EXPECT_FALSE(Folder(Quendal::FolderKind::SystemDrive).ok) << "not set";
+    setenv("SystemDrive", "", 1);
+    Lookup result = Folder(Quendal::FolderKind::SystemDrive);
+    EXPECT_FALSE(result.ok) << "empty";
+    EXPECT_EQ(result.out, "untouched");
+    setenv("SystemDrive", "C:", 1);
+    result = Folder(Quendal::FolderKind::SystemDrive);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.out, "C:/");
+
+    result = Folder(static_cast<Quendal::FolderKind>(7));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.out, "untouched");
+    EXPECT_FALSE(Folder(static_cast<Quendal::FolderKind>(-1)).ok);
+}
+
+TEST(FileChecksum, DigestTable)
+{
+    ScratchDir dir;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* md5;
+    } cases[] = {
+        {"empty", "", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"one byte short of a block", Pattern(8191), "fc6c8718763831b0632d955e9c4edd7f"},
+        {"one block", Pattern(8192), "e7d9befc38280c62a9fa40eae7633c90"},
+        {"one byte over a block", Pattern(8193), "4240ffc639e2b72d71ab671c0c39cf7e"},
+        {"two blocks", Pattern(16384), "239c55b0c6dcac81344234ca75b93e54"},
+        {"three blocks", Pattern(24576), "daeb3a9f3f455affc1eed49c47d7a064"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = dir / (std::string(c.name) + " & \"x\".bin");
+        WriteFile(file, c.bytes);
+        EXPECT_EQ(Quendal::GetFileChecksum(file), c.md5);
+    }
+}
+
+TEST(FileChecksum, NothingToHashGivesEmpty)
+{
+    ScratchDir dir;
+    EXPECT_EQ(Quendal::GetFileChecksum(dir / "missing"), "");
+    EXPECT_EQ(Quendal::GetFileChecksum(dir / "missing/below"), "");
+    EXPECT_EQ(Quendal::GetFileChecksum(dir.path), "") << "a directory";
+    EXPECT_EQ(Quendal::GetFileChecksum(fs::path()), "");
+
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Quendal::GetFileChecksum(fifo), "") << "a pipe, without waiting for a writer";
+
+    // A regular file whose bytes cannot be read: reading it fails at once.
+    EXPECT_EQ(Quendal::GetFileChecksum("/proc/self/mem"), "");
+}
+
+TEST(FileChecksum, AFileWithoutReadPermissionGivesEmpty)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    ScratchDir dir;
+    const fs::path file = dir / "locked";
+    WriteFile(file, "secret");
+    ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+}
+
+TEST(FileChecksum, FollowsSymbolicLinks)
+{
+    ScratchDir dir;
+    WriteFile(dir / "target", "abc");
+    fs::create_symlink(dir / "target", dir / "link");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+    EXPECT_EQ(Quendal::GetFileChecksum(dir / "link"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(Quendal::GetFileChecksum(dir / "dangling"), "");
+}
+
+TEST(FileSize, SizeTable)
+{
+    ScratchDir dir;
+    WriteFile(dir / "empty", "");
+    WriteFile(dir / "some", Pattern(12345));
+    fs::create_symlink(dir / "some", dir / "link");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "missing"), 0u);
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "empty"), 0u);
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "some"), 12345u);
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "link"), 12345u);
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir.path), 0u) << "a directory";
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "fifo"), 0u);
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "some/below"), 0u);
+}
+
+TEST(FileSize, LargerThanFourGigabytes)
+{
+    ScratchDir dir;
+    const fs::path file = dir / "sparse";
+    WriteFile(file, "");
+    const uint64_t size = (UINT64_C(5) << 30) + 3;
+    fs::resize_file(file, size); // sparse: takes no space
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(file), size);
+}
+
+TEST(ReplaceAll, Table)
+{
+    struct Case {
+        std::string subject, from, to, expected;
+    } cases[] = {
+        {"a/b/c", "/", "\\", "a\\b\\c"},
+        {"aaa", "a", "aa", "aaaaaa"},
+        {"aaaa", "aa", "b", "bb"},
+        {"abc", "", "x", "abc"},
+        {"", "", "x", ""},
+        {"", "a", "b", ""},
+        {"abc", "d", "x", "abc"},
+        {"a-b-c", "-", "", "abc"},
+        {"/lead/", "/", "\\", "\\lead\\"},
+        {"xyxy", "xy", "xyxy", "xyxyxyxy"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.subject + " / " + c.from + " / " + c.to);
+        EXPECT_EQ(Quendal::ReplaceAll(c.subject, c.from, c.to), c.expected);
+    }
+}
+
+TEST(RandomChars, EveryCharacterOfTheirSetsAndNoOther)
+{
+    const std::string alphanumeric = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::set<char> fileName;
+    std::set<char> alnum;
+    for (int i = 0; i < 50000; ++i) {
+        fileName.insert(Quendal::RandomFileNameChar());
+        alnum.insert(Quendal::RandomAlphanumericChar());
+    }
+    EXPECT_EQ(fileName, std::set<char>(Quendal::FileNameCharset.begin(), Quendal::FileNameCharset.end()));
+    EXPECT_EQ(alnum, std::set<char>(alphanumeric.begin(), alphanumeric.end()));
+    EXPECT_EQ(fileName.count('\''), 1u);
+}
+
+} // namespace

@@ -1,0 +1,50 @@
+#pragma once
+// Scratch folders and shell-script installers for the installer tests.
+
+#include <boost/filesystem/path.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Quendal {
+namespace Testing {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents on destruction.
+class InstallerScratch {
+public:
+    InstallerScratch();
+    ~InstallerScratch();
+    InstallerScratch(const InstallerScratch&) = delete;
+    InstallerScratch& operator=(const InstallerScratch&) = delete;
+
+    const boost::filesystem::path& Folder() const { return folder; }
+    boost::filesystem::path operator/(const std::string& name) const { return folder / name; }
+
+private:
+    boost::filesystem::path folder;
+};
+
+struct ScriptInstaller {
+    std::string name;                  // written into the record lines
+    int exitCode = 0;
+    boost::filesystem::path record;    // lines appended: "start <name> <argc>", "arg <a>"..., "end <name>"
+    boost::filesystem::path gate;      // when set, waits until this file exists before it ends
+    bool executable = false;           // written with mode 0755, else 0644 as a download leaves it
+};
+
+// Writes `installer` as a shell script at `path`.
+void WriteScriptInstaller(const boost::filesystem::path& path, const ScriptInstaller& installer);
+
+void WriteFile(const boost::filesystem::path& path, const std::string& content);
+std::string ReadFile(const boost::filesystem::path& path);
+std::vector<std::string> ReadLines(const boost::filesystem::path& path);
+
+// Polls `done` every 5 ms; false when it is still false after `timeout`.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+} // namespace Testing
+} // namespace Quendal
