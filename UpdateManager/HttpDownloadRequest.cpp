@@ -1,0 +1,569 @@
+#include "UpdateManager/HttpDownloadRequest.h"
+
+#include "Common/Log.h"
+
+#include <Poco/Exception.h>
+#include <Poco/Net/HTTPBasicCredentials.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/Net/Socket.h>
+#include <Poco/Timespan.h>
+#include <Poco/URI.h>
+
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <typeinfo>
+
+namespace Quendal {
+namespace UpdateManager {
+
+namespace {
+
+const char* const WebCategory = "web";
+// Largest redirect body read so that its connection can be used again.
+constexpr std::streamsize MaxDiscardedBody = 64 * 1024;
+
+CLog& Logger()
+{
+    return *CSingleton<CLog>::GetInstance();
+}
+
+std::string ExceptionText(const std::exception& error)
+{
+    if (const auto* poco = dynamic_cast<const Poco::Exception*>(&error))
+        return poco->displayText();
+    return error.what();
+}
+
+// "name:/..." with a name other than http: an explicit scheme that this
+// client does not speak. "host:8080/x" is a host and port, not a scheme.
+bool HasExplicitScheme(const std::string& url)
+{
+    if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0])))
+        return false;
+    std::size_t i = 1;
+    while (i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' || url[i] == '-' ||
+                              url[i] == '.'))
+        ++i;
+    return i + 1 < url.size() && url[i] == ':' && url[i + 1] == '/';
+}
+
+// The URL text with the password of its user-info part replaced by "***".
+std::string MaskPassword(const std::string& url)
+{
+    std::size_t start = url.find("://");
+    start = start == std::string::npos ? 0 : start + 3;
+    std::size_t end = url.find_first_of("/?#", start);
+    if (end == std::string::npos)
+        end = url.size();
+    const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start)
+        return url;
+    const std::size_t colon = url.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+// Basic credentials from the URI's user-info part: split at its first ':',
+// then percent-decoded. Null when the URI has no user-info part.
+std::unique_ptr<Poco::Net::HTTPBasicCredentials> CredentialsOf(const Poco::URI& uri)
+{
+    const std::string& userInfo = uri.getUserInfo();
+    if (userInfo.empty())
+        return nullptr;
+    const std::size_t colon = userInfo.find(':');
+    std::string user;
+    std::string password;
+    Poco::URI::decode(userInfo.substr(0, colon), user);
+    if (colon != std::string::npos)
+        Poco::URI::decode(userInfo.substr(colon + 1), password);
+    Logger().Debug(WebCategory, "Authenticate with ", user, ":", "***");
+    return std::make_unique<Poco::Net::HTTPBasicCredentials>(user, password);
+}
+
+bool IsRedirect(int code)
+{
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// The target of a Location header, an absolute http URI with a host.
+bool ResolveLocation(const Poco::URI& current, const std::string& location, Poco::URI& next)
+{
+    if (location.empty())
+        return false;
+    try {
+        std::string text = location;
+        if (boost::algorithm::starts_with(text, "//"))
+            text = "http:" + text;
+        if (HasExplicitScheme(text)) {
+            next = Poco::URI(text);
+        } else {
+            next = current;
+            next.resolve(text);
+        }
+        if (next.getScheme() != "http" || next.getHost().empty())
+            return false;
+        std::string decoded;
+        Poco::URI::decode(next.getUserInfo(), decoded);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Reads a decimal number of at most 63 bits from text[pos..]; false when
+// there is none or it does not fit.
+bool ParseNumber(const std::string& text, std::size_t& pos, int64_t& value)
+{
+    const std::size_t start = pos;
+    value = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
+        const int digit = text[pos] - '0';
+        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+        ++pos;
+    }
+    return pos > start;
+}
+
+struct ContentRange {
+    int64_t first = 0;
+    int64_t last = 0;
+    int64_t total = -1; // -1: "*"
+};
+
+// "bytes first-last/total" or "bytes first-last/*".
+bool ParseContentRange(const std::string& value, ContentRange& range)
+{
+    if (!boost::algorithm::istarts_with(value, "bytes "))
+        return false;
+    std::size_t pos = 6;
+    while (pos < value.size() && value[pos] == ' ')
+        ++pos;
+    if (!ParseNumber(value, pos, range.first) || pos >= value.size() || value[pos++] != '-')
+        return false;
+    if (!ParseNumber(value, pos, range.last) || pos >= value.size() || value[pos++] != '/')
+        return false;
+    if (pos < value.size() && value[pos] == '*') {
+        range.total = -1;
+        ++pos;
+    } else if (!ParseNumber(value, pos, range.total)) {
+        return false;
+    }
+    return pos == value.size() && range.last >= range.first;
+}
+
+double Fraction(int64_t done, int64_t total)
+{
+    if (total <= 0 || done <= 0)
+        return 0.0;
+    if (done >= total)
+        return 1.0;
+    return static_cast<double>(done) / static_cast<double>(total);
+}
+
+} // namespace
+
+HttpDownloadRequest::HttpDownloadRequest()
+    : session(std::make_unique<Poco::Net::HTTPClientSession>()), responseStream(nullptr), bytesReceived(0),
+      progress(0.0), downloadedSize(0), status(TransferStatus::None), accepted(false), contentLength(0),
+      resumeOffset(0), bodyOffset(0), lengthKnown(false), rangeIgnored(false), responseLength(-1),
+      responseChunked(false), responseKeepAlive(false), connectionReusable(false)
+{
+    session->setTimeout(Poco::Timespan(TimeoutSeconds, 0));
+    session->setKeepAlive(true);
+}
+
+HttpDownloadRequest::~HttpDownloadRequest() = default;
+
+int64_t HttpDownloadRequest::GetTotalSize() const
+{
+    if (!lengthKnown.load())
+        return 0;
+    const int64_t total = bodyOffset.load() + contentLength.load();
+    return total > 0 ? total : 0;
+}
+
+void HttpDownloadRequest::UpdateProgress()
+{
+    progress.store(lengthKnown.load() ? Fraction(downloadedSize.load(), bodyOffset.load() + contentLength.load())
+                                      : 0.0);
+}
+
+void HttpDownloadRequest::Refuse(TransferStatus outcome)
+{
+    accepted = false;
+    status = outcome;
+    responseStream = nullptr;
+}
+
+void HttpDownloadRequest::Open(const std::string& url)
+{
+    status = TransferStatus::None;
+    progress.store(0.0);
+    bytesReceived = 0;
+    accepted = false;
+    responseStream = nullptr;
+    const int64_t offset = resumeOffset.load();
+    bodyOffset.store(offset > 0 ? offset : 0);
+    downloadedSize.store(bodyOffset.load());
+    contentLength.store(0);
+    lengthKnown.store(false);
+    rangeIgnored.store(false);
+
+    std::string working = url;
+    if (!boost::algorithm::istarts_with(url, "http:/")) {
+        if (HasExplicitScheme(url)) {
+            Logger().Error(WebCategory, "Unsupported scheme in URL ", MaskPassword(url));
+            Refuse(TransferStatus::Error);
+            return;
+        }
+        working = "http://" + url;
+    }
+
+    Poco::URI uri;
+    std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
+    try {
+        uri = Poco::URI(working);
+        if (uri.getHost().empty())
+            throw Poco::SyntaxException("URL without host", MaskPassword(working));
+        Logger().Debug(WebCategory, "Request URI: ", MaskPassword(uri.toString()));
+        credentials = CredentialsOf(uri);
+    } catch (const std::exception& error) {
+        Logger().Error(WebCategory, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
+        Refuse(TransferStatus::ConnectionFailed);
+        return;
+    }
+
+    try {
+        Poco::Net::HTTPResponse response;
+        Poco::URI current = uri;
+        std::istream* body = &Exchange(current, credentials.get(), response);
+        for (int redirects = 0; IsRedirect(response.getStatus()); ++redirects) {
+            if (redirects == MaxRedirects) {
+                Logger().Error(WebCategory, "Too many redirects for ", MaskPassword(url));
+                session->reset();
+                Refuse(TransferStatus::Error);
+                return;
+            }
+            const std::string location = response.get("Location", "");
+            Poco::URI next;
+            if (!ResolveLocation(current, location, next)) {
+                Logger().Error(WebCategory, "Bad response header: Location: ", MaskPassword(location));
+                session->reset();
+                Refuse(TransferStatus::Error);
+                return;
+            }
+            DiscardBody(*body);
+            if (!next.getUserInfo().empty())
+                credentials = CredentialsOf(next);
+            else if (next.getHost() != current.getHost() || next.getPort() != current.getPort())
+                credentials.reset();
+            Logger().Debug(WebCategory, "Redirect to ", MaskPassword(next.toString()));
+            current = next;
+            body = &Exchange(current, credentials.get(), response);
+        }
+
+        if (body->fail()) {
+            session->reset();
+            Refuse(TransferStatus::ConnectionFailed);
+            return;
+        }
+        responseStream = body;
+        lengthKnown.store(responseLength >= 0);
+        contentLength.store(responseLength);
+
+        switch (response.getStatus()) {
+        case 200:
+        case 201:
+        case 202:
+            accepted = true;
+            if (offset > 0) {
+                // The server ignored the range: this is the resource from byte 0.
+                rangeIgnored.store(true);
+                bodyOffset.store(0);
+                downloadedSize.store(0);
+            }
+            break;
+        case 206:
+            accepted = CheckRange(response);
+            break;
+        case 416:
+            CheckUnsatisfiedRange(response);
+            break;
+        default:
+            break;
+        }
+        if (!accepted) {
+            session->reset();
+            responseStream = nullptr;
+        }
+        UpdateProgress();
+    } catch (const std::exception& error) {
+        Logger().Error(WebCategory, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
+        session->reset();
+        Refuse(TransferStatus::ConnectionFailed);
+    }
+}
+
+std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
+                                            Poco::Net::HTTPResponse& response)
+{
+    const bool kept = Target(uri);
+    std::string target = uri.getPathAndQuery();
+    if (target.empty())
+        target = "/";
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
+    if (credentials)
+        credentials->authenticate(request);
+    const int64_t offset = resumeOffset.load();
+    if (offset > 0)
+        request.set("Range", "bytes=" + std::to_string(offset) + "-");
+
+    for (bool retried = false;; retried = true) {
+        connectionReusable = false;
+        responseLength = -1;
+        responseChunked = false;
+        responseKeepAlive = false;
+        try {
+            session->sendRequest(request);
+            std::istream& body = session->receiveResponse(response);
+            responseLength = response.hasContentLength() ? response.getContentLength64() : -1;
+            responseChunked = response.getChunkedTransferEncoding();
+            responseKeepAlive = response.getKeepAlive();
+            if (Logger().IsEnabled(WebCategory, CLog::Level::Debug)) {
+                std::ostringstream header;
+                response.write(header);
+                Logger().Debug(WebCategory, "Response Header: ", header.str());
+            }
+            return body;
+        } catch (const Poco::IOException& error) {
+            // A kept connection that the server has closed meanwhile: send
+            // once more on a new one.
+            const bool closed = dynamic_cast<const Poco::Net::NoMessageException*>(&error) ||
+                                dynamic_cast<const Poco::Net::ConnectionResetException*>(&error) ||
+                                dynamic_cast<const Poco::Net::ConnectionAbortedException*>(&error) ||
+                                typeid(error) == typeid(Poco::IOException);
+            if (!kept || retried || !closed)
+                throw;
+            session->reset();
+        }
+    }
+}
+
+bool HttpDownloadRequest::Target(const Poco::URI& uri)
+{
+    if (session->getHost() != uri.getHost() || session->getPort() != uri.getPort()) {
+        session->reset();
+        session->setHost(uri.getHost());
+        session->setPort(uri.getPort());
+        return false;
+    }
+    if (!session->connected())
+        return false;
+    // An idle connection that can be read holds stray bytes of an earlier
+    // answer, or its end: it cannot carry the next request.
+    bool usable = connectionReusable;
+    if (usable) {
+        try {
+            usable = !session->socket().poll(Poco::Timespan(0), Poco::Net::Socket::SELECT_READ);
+        } catch (const std::exception&) {
+            usable = false;
+        }
+    }
+    if (!usable)
+        session->reset();
+    return usable;
+}
+
+void HttpDownloadRequest::DiscardBody(std::istream& body)
+{
+    const bool delimited = responseLength >= 0 || responseChunked;
+    if (responseKeepAlive && delimited && responseLength <= MaxDiscardedBody) {
+        body.ignore(MaxDiscardedBody + 1);
+        if (body.eof() && !body.bad()) {
+            connectionReusable = true;
+            return;
+        }
+    }
+    session->reset();
+}
+
+bool HttpDownloadRequest::CheckRange(const Poco::Net::HTTPResponse& response)
+{
+    const std::string value = response.get("Content-Range", "");
+    ContentRange range;
+    bool good = ParseContentRange(value, range) && range.first == bodyOffset.load() &&
+                (range.total < 0 || range.last + 1 == range.total);
+    const int64_t length = range.last - range.first + 1;
+    if (good && lengthKnown.load() && contentLength.load() != length)
+        good = false;
+    if (!good) {
+        Logger().Error(WebCategory, "Bad response header: Content-Range: ", value);
+        status = TransferStatus::Error;
+        return false;
+    }
+    contentLength.store(length);
+    lengthKnown.store(true);
+    return true;
+}
+
+void HttpDownloadRequest::CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& response)
+{
+    if (!response.has("Content-Range")) {
+        Logger().Error(WebCategory, "Bad response header: Content-Range: ", "");
+        status = TransferStatus::Error;
+        return;
+    }
+    const std::string value = response.get("Content-Range");
+    const std::size_t slash = value.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    const std::string text = value.substr(slash + 1);
+    try {
+        // std::stoull takes "-1" as the largest number; a negative total
+        // is as unreadable as letters.
+        const std::size_t sign = text.find_first_not_of(" \t\n\v\f\r");
+        if (sign != std::string::npos && text[sign] == '-')
+            throw std::invalid_argument("negative");
+        const unsigned long long total = std::stoull(text);
+        if (total > static_cast<unsigned long long>(std::numeric_limits<int64_t>::max()))
+            throw std::out_of_range("total");
+        contentLength.store(static_cast<int64_t>(total) - bodyOffset.load());
+        lengthKnown.store(true);
+        accepted = contentLength.load() == 0;
+    } catch (const std::logic_error&) {
+        Logger().Error(WebCategory, "Bad response header: Content-Range: ", value);
+        status = TransferStatus::Error;
+    }
+}
+
+bool HttpDownloadRequest::PeerClosed() const
+{
+    if (!session->connected())
+        return false;
+    try {
+        Poco::Net::StreamSocket& socket = session->socket();
+        return socket.poll(Poco::Timespan(0), Poco::Net::Socket::SELECT_READ) && socket.available() == 0;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
+bool HttpDownloadRequest::HasMoreData()
+{
+    if (!responseStream)
+        return false;
+    const bool known = lengthKnown.load();
+    if (responseStream->eof()) {
+        // A clean end before the announced length, or a chunked body whose
+        // connection closed without the closing chunk, stopped short.
+        bool shortBody = known && bytesReceived < contentLength.load();
+        if (!shortBody && !known && responseChunked && responseKeepAlive)
+            shortBody = PeerClosed();
+        responseStream = nullptr;
+        if (shortBody) {
+            session->reset();
+            status = TransferStatus::Interrupted;
+        } else {
+            status = TransferStatus::Complete;
+            connectionReusable = responseKeepAlive && (responseLength >= 0 || responseChunked);
+            if (!known)
+                progress.store(1.0);
+        }
+        return false;
+    }
+    if (known && bytesReceived >= contentLength.load()) {
+        status = TransferStatus::Complete;
+        connectionReusable = responseKeepAlive && responseLength >= 0 && bytesReceived == responseLength;
+        responseStream = nullptr;
+        return false;
+    }
+    if (responseStream->good())
+        return true;
+    session->reset();
+    responseStream = nullptr;
+    status = known && downloadedSize.load() >= bodyOffset.load() + contentLength.load() ? TransferStatus::Error
+                                                                                         : TransferStatus::Interrupted;
+    return false;
+}
+
+int64_t HttpDownloadRequest::ReadChunk(std::ostream& out)
+{
+    // Taken from the stream buffer piece by piece, so that the bytes that
+    // arrived before a failing read (time-out, reset) are kept.
+    std::streambuf* source = responseStream->rdbuf();
+    std::ios::iostate state = std::ios::goodbit;
+    std::streamsize n = 0;
+    try {
+        while (n < ChunkSize) {
+            const std::streamsize buffered = source->in_avail();
+            if (buffered > 0) {
+                n += source->sgetn(buffer + n, std::min(buffered, ChunkSize - n));
+            } else if (std::streambuf::traits_type::eq_int_type(source->sgetc(), std::streambuf::traits_type::eof())) {
+                state |= std::ios::eofbit | std::ios::failbit;
+                break;
+            }
+        }
+    } catch (...) {
+        state |= std::ios::badbit;
+    }
+    if (state != std::ios::goodbit)
+        responseStream->setstate(state);
+    if (n > 0) {
+        out.write(buffer, n);
+        bytesReceived += n;
+        const int64_t position = static_cast<int64_t>(out.tellp());
+        downloadedSize.store(position >= 0 ? position : bodyOffset.load() + bytesReceived);
+        UpdateProgress();
+    }
+    if (responseStream->bad())
+        session->reset();
+    return n;
+}
+
+bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::ptree& out,
+                                  std::function<void(double)> callback)
+{
+    (void)callback;
+    std::stringstream text;
+    Open(url);
+    if (!accepted)
+        return false;
+    bool tooLarge = lengthKnown.load() && contentLength.load() > MaxJsonSize;
+    while (!tooLarge && HasMoreData()) {
+        ReadChunk(text);
+        tooLarge = bytesReceived > MaxJsonSize;
+    }
+    if (tooLarge) {
+        Logger().Error(WebCategory, "Response too large (more than ", MaxJsonSize, " bytes): ", MaskPassword(url));
+        session->reset();
+        Refuse(TransferStatus::Error);
+        return false;
+    }
+    if (status != TransferStatus::Complete)
+        return false;
+    try {
+        boost::property_tree::read_json(text, out);
+    } catch (const boost::property_tree::json_parser::json_parser_error& error) {
+        Logger().Error(WebCategory, "Invalid json format Response: ", error.what());
+        return false;
+    }
+    return true;
+}
+
+} // namespace UpdateManager
+} // namespace Quendal

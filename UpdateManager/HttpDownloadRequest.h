@@ -1,0 +1,113 @@
+#pragma once
+// One resumable HTTP/1.1 GET at a time over a client session that is kept
+// from one request to the next.
+
+#include <boost/property_tree/ptree_fwd.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace Poco {
+class URI;
+namespace Net {
+class HTTPBasicCredentials;
+class HTTPClientSession;
+class HTTPResponse;
+} // namespace Net
+} // namespace Poco
+
+namespace Quendal {
+namespace UpdateManager {
+
+enum class TransferStatus : int {
+    None = 0,             // request under way, or the answer was not accepted
+    Complete = 1,         // the whole body has been read
+    Error = 3,            // refused answer or URL, or a failure that resuming cannot mend
+    Interrupted = 4,      // the body stopped short; the transfer can be resumed
+    ConnectionFailed = 5, // no answer: the server could not be reached
+};
+
+class HttpDownloadRequest {
+public:
+    static constexpr std::streamsize ChunkSize = 8192;
+    // Largest body GetJson reads.
+    static constexpr int64_t MaxJsonSize = 4 * 1024 * 1024;
+    static constexpr int MaxRedirects = 5;
+    // Socket time-out for connecting, sending and receiving, in seconds.
+    static constexpr int TimeoutSeconds = 10;
+
+    HttpDownloadRequest();
+    ~HttpDownloadRequest();
+    HttpDownloadRequest(const HttpDownloadRequest&) = delete;
+    HttpDownloadRequest& operator=(const HttpDownloadRequest&) = delete;
+
+    // Sends the GET (following redirects) and reads the answer's header.
+    // Never throws; the outcome is in IsAccepted and GetStatus.
+    void Open(const std::string& url);
+    // True while body data is to be read; otherwise settles the status.
+    bool HasMoreData();
+    // Reads up to ChunkSize body bytes into `out`; call only after
+    // HasMoreData returned true.
+    int64_t ReadChunk(std::ostream& out);
+
+    bool IsAccepted() const { return accepted; }
+    TransferStatus GetStatus() const { return status; }
+    double GetProgress() const { return progress.load(); }
+    int64_t GetDownloadedSize() const { return downloadedSize.load(); }
+    // Offset of the body plus its length; 0 when the answer announced no length.
+    int64_t GetTotalSize() const;
+    void SetResumeOffset(int64_t offset) { resumeOffset.store(offset); }
+    // True when a range was asked but the server sent the whole resource
+    // from byte 0: the caller must start its output again, not append.
+    bool IsRangeIgnored() const { return rangeIgnored.load(); }
+
+    // Fetches a whole body (at most MaxJsonSize bytes) and parses it as
+    // JSON. The callback is not called.
+    bool GetJson(const std::string& url, boost::property_tree::ptree& out, std::function<void(double)> callback);
+
+private:
+    // Sends one GET to `uri` and reads the answer's header.
+    std::istream& Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
+                           Poco::Net::HTTPResponse& response);
+    // Points the session at the URI's host and port; closes a connection
+    // that cannot carry the next request. True when a connection is kept.
+    bool Target(const Poco::URI& uri);
+    // Reads and drops a small body so the connection can be used again.
+    void DiscardBody(std::istream& body);
+    // Status line checks of the final answer; false when refused.
+    bool CheckRange(const Poco::Net::HTTPResponse& response);
+    void CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& response);
+    // The peer has closed the connection (nothing left to read but its end).
+    bool PeerClosed() const;
+    void Refuse(TransferStatus outcome);
+    void UpdateProgress();
+
+    std::unique_ptr<Poco::Net::HTTPClientSession> session;
+    std::istream* responseStream;
+    char buffer[ChunkSize];
+    int64_t bytesReceived;
+    std::atomic<double> progress;
+    std::atomic<int64_t> downloadedSize;
+    TransferStatus status;
+    bool accepted;
+    std::atomic<int64_t> contentLength;
+    std::atomic<int64_t> resumeOffset;
+
+    // Position of the body's first byte in the resource.
+    std::atomic<int64_t> bodyOffset;
+    std::atomic<bool> lengthKnown;
+    std::atomic<bool> rangeIgnored;
+    // Content-Length of the current answer (-1: none) and how its body ends.
+    int64_t responseLength;
+    bool responseChunked;
+    bool responseKeepAlive;
+    // The connection has no unread bytes and can carry the next request.
+    bool connectionReusable;
+};
+
+} // namespace UpdateManager
+} // namespace Quendal
