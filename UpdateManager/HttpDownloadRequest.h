@@ -60,7 +60,7 @@ public:
     bool HasMoreData();
     // Reads up to ChunkSize body bytes into `out` and returns their count;
     // call after HasMoreData returned true. The downloaded size is the put
-    // position of `out` afterwards (open a resumed file with ios::ate).
+    // position of `out` afterwards (for a file opened to append: its size).
     int64_t ReadChunk(std::ostream& out);
 
     bool IsAccepted() const { return accepted; }
