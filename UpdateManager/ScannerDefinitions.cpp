@@ -1,0 +1,263 @@
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
+#include "UpdateManager/ScannerDefinitions.h"
+#include "UpdateManager/Registry.h"
+
+#include "Common/Globals.h"
+#include "Common/Log.h"
+#include "Common/Timing.h"
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace Quendal {
+namespace UpdateManager {
+namespace {
+
+const char* const Category = "update_manager";
+
+// The reader's text for a stream that cannot be read.
+const char* const ReadErrorText = "<unspecified file>: read error";
+
+// The whole file; false when it cannot be opened or read (a folder included).
+bool ReadWholeFile(const std::string& path, std::string& text)
+{
+    try {
+        std::ifstream in(path);
+        if (!in.is_open())
+            return false;
+        std::ostringstream out;
+        char buffer[8192];
+        while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+            out.write(buffer, in.gcount());
+        if (in.bad())
+            return false;
+        text = out.str();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// `text` with its comments (// to the end of the line, /* ... */) blanked
+// out, outside JSON strings; line breaks stay, so line numbers hold.
+std::string BlankComments(const std::string& text)
+{
+    enum class State { Code, String, Escape, LineComment, BlockComment };
+    State state = State::Code;
+    std::string out = text;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char c = text[i];
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        switch (state) {
+        case State::Code:
+            if (c == '"') {
+                state = State::String;
+            } else if (c == '/' && next == '/') {
+                state = State::LineComment;
+                out[i] = out[i + 1] = ' ';
+                ++i;
+            } else if (c == '/' && next == '*') {
+                state = State::BlockComment;
+                out[i] = out[i + 1] = ' ';
+                ++i;
+            }
+            break;
+        case State::String:
+            if (c == '\\')
+                state = State::Escape;
+            else if (c == '"')
+                state = State::Code;
+            break;
+        case State::Escape:
+            state = State::String;
+            break;
+        case State::LineComment:
+            if (c == '\n')
+                state = State::Code;
+            else if (c != '\r')
+                out[i] = ' ';
+            break;
+        case State::BlockComment:
+            if (c == '*' && next == '/') {
+                state = State::Code;
+                out[i] = out[i + 1] = ' ';
+                ++i;
+            } else if (c != '\n' && c != '\r') {
+                out[i] = ' ';
+            }
+            break;
+        }
+    }
+    return out;
+}
+
+// The root must be an object or an array. False with the reader's kind of
+// error text when it is neither.
+bool CheckRoot(const std::string& text, std::string& error)
+{
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || text[first] == '{' || text[first] == '[')
+        return true;
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < first; ++i)
+        if (text[i] == '\n')
+            ++line;
+    error = "<unspecified file>(" + std::to_string(line) + "): expected object or array";
+    return false;
+}
+
+} // namespace
+
+ScannerDefinitions::ScannerDefinitions(const boost::filesystem::path& scannerDefinitionFile)
+{
+    loaded = Load(scannerDefinitionFile);
+}
+
+bool ScannerDefinitions::Load(const boost::filesystem::path& path)
+{
+    CLog* log = CSingleton<CLog>::GetInstance();
+    const std::string pathText = path.string();
+
+    if (!path.empty()) {
+        boost::system::error_code ec;
+        // A missing file sets `ec` too, but gives the status file_not_found.
+        const boost::filesystem::file_status status = boost::filesystem::status(path, ec);
+        if (status.type() == boost::filesystem::status_error) {
+            log->Log(Category, CLog::Level::Warning, "Could not examine scanner definition file: ", pathText, ": ",
+                     ec.message());
+            return false;
+        }
+        if (!boost::filesystem::exists(status)) {
+            log->Log(Category, CLog::Level::Warning, "Could not find scanner definition file: ", pathText);
+            return false;
+        }
+    }
+
+    std::string text;
+    if (!ReadWholeFile(pathText, text)) {
+        log->Log(Category, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
+                 ReadErrorText);
+        return false;
+    }
+
+    boost::property_tree::ptree root;
+    try {
+        const std::string json = BlankComments(text);
+        std::istringstream in(json);
+        boost::property_tree::read_json(in, root);
+        std::string error;
+        if (!CheckRoot(json, error)) {
+            log->Log(Category, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
+                     error);
+            return false;
+        }
+    } catch (const boost::property_tree::ptree_error& e) {
+        log->Log(Category, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
+                 e.what());
+        return false;
+    }
+
+    const boost::property_tree::ptree* scanner = nullptr;
+    try {
+        scanner = &root.get_child("scanner");
+    } catch (const boost::property_tree::ptree_error& e) {
+        log->Log(Category, CLog::Level::Error, "'scanner' node not found in scanner definition file: ", e.what());
+        return true;
+    }
+
+    for (const auto& entry : *scanner) {
+        std::string name;
+        std::string sku;
+        const boost::property_tree::ptree* rules = nullptr;
+        try {
+            name = entry.second.get<std::string>("name");
+            sku = entry.second.get<std::string>("sku");
+            rules = &entry.second.get_child("rules");
+        } catch (const boost::property_tree::ptree_error& e) {
+            log->Log(Category, CLog::Level::Warning, "Bad scanner definition for product '", name, "': ", e.what());
+            continue;
+        }
+        AddRules(sku, *rules);
+    }
+    return true;
+}
+
+void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_tree::ptree& rules)
+{
+    CLog* log = CSingleton<CLog>::GetInstance();
+    for (const auto& rule : rules) {
+        if (rule.second.empty())
+            continue;
+        const auto& member = rule.second.front();
+        const std::string& key = member.first;
+
+        std::unique_ptr<VersionFinder> finder;
+        if (key == "file") {
+            finder = std::make_unique<FileVersionFinder>(member.second.data());
+        } else if (key == "regkey") {
+            const std::size_t count = member.second.size();
+            if (count == 2 || count == 3) {
+                std::vector<std::wstring> texts;
+                for (const auto& element : member.second)
+                    texts.push_back(WideFromNarrow(element.second.data()));
+                finder = std::make_unique<RegKeyVersionFinder>(texts[0], texts[1],
+                                                               count == 3 ? texts[2] : std::wstring());
+            } else {
+                log->Log(Category, CLog::Level::Warning,
+                         "Missing a string in RegkeyVersionFinder definition in json '", key, "'");
+            }
+        }
+
+        if (finder)
+            definitions[sku].Add(std::move(finder));
+        else
+            log->Log(Category, CLog::Level::Warning, "Could not add Unknown Rule '", key, "'");
+    }
+    const VersionFinderSet& set = definitions[sku];
+    log->Log(Category, CLog::Level::Info, set.Count(), " scan rules to find ", sku);
+}
+
+std::pair<ProductKey, std::string> ScannerDefinitions::SearchVersion(const std::string& sku) const
+{
+    CLog* log = CSingleton<CLog>::GetInstance();
+    log->Log(Category, CLog::Level::Info, "Searching for ", sku);
+    std::pair<ProductKey, std::string> result(ProductKey(sku, SoftwareType), NotInstalledVersion);
+    const auto it = definitions.find(sku);
+    if (it != definitions.end()) {
+        std::string text;
+        bool itemFound = false;
+        it->second.FindVersion(text, itemFound);
+        result.second = text;
+    }
+    log->Log(Category, CLog::Level::Info, "Found ", sku, "/", result.second);
+    return result;
+}
+
+std::map<ProductKey, std::string> ScannerDefinitions::CompleteScan() const
+{
+    CTiming timing("Complete Scan", true);
+    CSingleton<CLog>::GetInstance()->Log(Category, CLog::Level::Info, "Complete Scan");
+    std::map<ProductKey, std::string> result;
+    for (const auto& definition : definitions) {
+        std::string text;
+        bool itemFound = false;
+        definition.second.FindVersion(text, itemFound);
+        result.emplace(ProductKey(definition.first, SoftwareType), text);
+    }
+    return result;
+}
+
+int ScannerDefinitions::FinderCount(const std::string& sku) const
+{
+    const auto it = definitions.find(sku);
+    return it == definitions.end() ? -1 : static_cast<int>(it->second.Count());
+}
+
+} // namespace UpdateManager
+} // namespace Quendal
