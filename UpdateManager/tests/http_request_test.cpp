@@ -593,6 +593,22 @@ TEST_F(HttpRequestTest, TheEndIsSeenBeforeAnEmptyRead)
     }
 }
 
+// A read that fails when the output already holds the whole total cannot be
+// mended by resuming.
+TEST_F(HttpRequestTest, FailureOnAFullOutputIsError)
+{
+    server.SetFault("/setup.bin", Fault::ResetAfter(5000), 1);
+    std::ostringstream out(body, std::ios::ate);  // holds more than the 1000 bytes resumed
+    request.SetResumeOffset(1000);
+    request.Open(Expand("http://{host}/setup.bin"));
+    ASSERT_TRUE(request.IsAccepted());
+    ReadBody(request, out);
+    ASSERT_LT(static_cast<int64_t>(out.str().size()), 20000 + 19000);
+    EXPECT_GE(request.GetDownloadedSize(), 20000);
+    EXPECT_EQ(TransferStatus::Error, request.GetStatus());
+    ExpectSaneProgress(request);
+}
+
 TEST_F(HttpRequestTest, MalformedAnswers)
 {
     Fault resetBeforeHeaders = Fault::ResetAfter(0);
