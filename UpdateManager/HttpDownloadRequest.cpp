@@ -468,6 +468,18 @@ bool HttpDownloadRequest::HasMoreData()
     if (!responseStream)
         return false;
     const bool known = lengthKnown.load();
+    if (responseStream->good() && (!known || bytesReceived < contentLength.load())) {
+        // Look ahead when nothing is buffered, so that the end of the body is
+        // seen here and ReadChunk never has to return 0 for it.
+        std::streambuf* source = responseStream->rdbuf();
+        try {
+            if (source->in_avail() <= 0 &&
+                std::streambuf::traits_type::eq_int_type(source->sgetc(), std::streambuf::traits_type::eof()))
+                responseStream->setstate(std::ios::eofbit | std::ios::failbit);
+        } catch (...) {
+            responseStream->setstate(std::ios::badbit);
+        }
+    }
     if (responseStream->eof()) {
         // A clean end before the announced length, or a chunked body whose
         // connection closed without the closing chunk, stopped short.
@@ -503,6 +515,8 @@ bool HttpDownloadRequest::HasMoreData()
 
 int64_t HttpDownloadRequest::ReadChunk(std::ostream& out)
 {
+    if (!responseStream)
+        return 0;
     // Taken from the stream buffer piece by piece, so that the bytes that
     // arrived before a failing read (time-out, reset) are kept.
     std::streambuf* source = responseStream->rdbuf();

@@ -1,6 +1,11 @@
 #pragma once
 // One resumable HTTP/1.1 GET at a time over a client session that is kept
 // from one request to the next.
+//
+// Download: SetResumeOffset (bytes already held; 0 for a fresh one), Open,
+// and when IsAccepted: ReadChunk while HasMoreData, then GetStatus. When
+// IsRangeIgnored the body starts at byte 0 and the output must be started
+// again. Only http is spoken; a URL without a scheme gets "http://".
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
@@ -45,20 +50,26 @@ public:
     HttpDownloadRequest(const HttpDownloadRequest&) = delete;
     HttpDownloadRequest& operator=(const HttpDownloadRequest&) = delete;
 
-    // Sends the GET (following redirects) and reads the answer's header.
-    // Never throws; the outcome is in IsAccepted and GetStatus.
+    // Sends the GET (following up to MaxRedirects redirects) and reads the
+    // answer's header. Never throws: a refused URL or answer leaves
+    // IsAccepted false and GetStatus None (other HTTP status), Error or
+    // ConnectionFailed.
     void Open(const std::string& url);
-    // True while body data is to be read; otherwise settles the status.
+    // True while body data is to be read; otherwise settles the status
+    // (Complete, Interrupted or Error) and drops the body stream.
     bool HasMoreData();
-    // Reads up to ChunkSize body bytes into `out`; call only after
-    // HasMoreData returned true.
+    // Reads up to ChunkSize body bytes into `out` and returns their count;
+    // call after HasMoreData returned true. The downloaded size is the put
+    // position of `out` afterwards (for a file opened to append: its size).
     int64_t ReadChunk(std::ostream& out);
 
     bool IsAccepted() const { return accepted; }
     TransferStatus GetStatus() const { return status; }
+    // Downloaded size over total size, in 0..1; 0 while the total is unknown.
     double GetProgress() const { return progress.load(); }
     int64_t GetDownloadedSize() const { return downloadedSize.load(); }
-    // Offset of the body plus its length; 0 when the answer announced no length.
+    // Where the body starts in the resource plus its announced length; 0 when
+    // the answer announced no length.
     int64_t GetTotalSize() const;
     void SetResumeOffset(int64_t offset) { resumeOffset.store(offset); }
     // True when a range was asked but the server sent the whole resource

@@ -560,6 +560,55 @@ TEST_F(HttpRequestTest, HowTheBodyEnds)
     }
 }
 
+// The download job stops at the first empty read: the end of every body
+// must be seen by HasMoreData, never by a read that returns 0.
+TEST_F(HttpRequestTest, TheEndIsSeenBeforeAnEmptyRead)
+{
+    server.AddContent("/even", PatternBody(16384));
+    struct Case {
+        const char* name;
+        Fault fault;
+        TransferStatus status;
+    } cases[] = {
+        {"length known", Fault{}, TransferStatus::Complete},
+        {"chunked", Fault::Chunked(4096), TransferStatus::Complete},
+        {"no length", Fault::NoContentLength(), TransferStatus::Complete},
+        {"closed at a chunk boundary", Fault::CloseAfter(8192), TransferStatus::Interrupted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.SetFault("/even", c.fault, 1);
+        request.Open(Expand("http://{host}/even"));
+        ASSERT_TRUE(request.IsAccepted());
+        std::ostringstream out;
+        int64_t n = -1;
+        while (request.HasMoreData()) {
+            n = request.ReadChunk(out);
+            if (n == 0)
+                break;
+        }
+        EXPECT_NE(0, n);
+        EXPECT_EQ(c.status, request.GetStatus());
+        EXPECT_TRUE(SameBytes(PatternBody(16384).substr(0, out.str().size()), out.str()));
+    }
+}
+
+// A read that fails when the output already holds the whole total cannot be
+// mended by resuming.
+TEST_F(HttpRequestTest, FailureOnAFullOutputIsError)
+{
+    server.SetFault("/setup.bin", Fault::ResetAfter(5000), 1);
+    std::ostringstream out(body, std::ios::ate);  // holds more than the 1000 bytes resumed
+    request.SetResumeOffset(1000);
+    request.Open(Expand("http://{host}/setup.bin"));
+    ASSERT_TRUE(request.IsAccepted());
+    ReadBody(request, out);
+    ASSERT_LT(static_cast<int64_t>(out.str().size()), 20000 + 19000);
+    EXPECT_GE(request.GetDownloadedSize(), 20000);
+    EXPECT_EQ(TransferStatus::Error, request.GetStatus());
+    ExpectSaneProgress(request);
+}
+
 TEST_F(HttpRequestTest, MalformedAnswers)
 {
     Fault resetBeforeHeaders = Fault::ResetAfter(0);

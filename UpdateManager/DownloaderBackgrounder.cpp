@@ -1,0 +1,450 @@
+#include "UpdateManager/DownloaderBackgrounder.h"
+
+#include "Common/Globals.h"
+#include "Common/Helpers.h"
+#include "Common/Log.h"
+
+#include <Poco/URI.h>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/filesystem/operations.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <exception>
+#include <fstream>
+#include <ostream>
+#include <streambuf>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace Quendal {
+namespace UpdateManager {
+
+namespace {
+
+const char* const Category = "download";
+
+CLog* Log()
+{
+    return CSingleton<CLog>::GetInstance();
+}
+
+// True when the text begins with "<scheme>://".
+bool HasScheme(const std::string& url)
+{
+    const std::size_t separator = url.find("://");
+    if (separator == std::string::npos || separator == 0)
+        return false;
+    if (!std::isalpha(static_cast<unsigned char>(url[0])))
+        return false;
+    for (std::size_t i = 1; i < separator; ++i) {
+        const unsigned char c = static_cast<unsigned char>(url[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+double Fraction(double value)
+{
+    if (!(value > 0.0)) // also NaN
+        return 0.0;
+    return std::min(value, 1.0);
+}
+
+// The installer file as a job writes it: appended through a large buffer.
+// The put position is kept here, so asking for it costs no flush, and the
+// first failed write is remembered with its reason.
+class InstallerFileBuffer : public std::streambuf {
+public:
+    static constexpr std::size_t Capacity = 256 * 1024;
+
+    InstallerFileBuffer()
+        : buffer(Capacity)
+    {
+        setp(buffer.data(), buffer.data() + buffer.size());
+    }
+
+    ~InstallerFileBuffer() override
+    {
+        if (file.is_open())
+            Close();
+    }
+
+    // Opens the file for appending (created when missing).
+    bool Open(const boost::filesystem::path& target)
+    {
+        path = target;
+        return OpenFile(std::ios_base::out | std::ios_base::app | std::ios_base::binary);
+    }
+
+    // Empties the file; the next byte goes to offset 0.
+    bool Restart()
+    {
+        setp(buffer.data(), buffer.data() + buffer.size());
+        file.close();
+        return OpenFile(std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+    }
+
+    // Writes what is buffered and closes the file.
+    bool Close()
+    {
+        bool ok = Drain();
+        if (file.close() == nullptr && ok) {
+            error = "the file could not be closed";
+            ok = false;
+        }
+        return ok;
+    }
+
+    const std::string& Error() const { return error; }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!Drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    int sync() override { return Drain() ? 0 : -1; }
+
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override
+    {
+        if (offset != 0 || direction != std::ios_base::cur || (which & std::ios_base::out) == 0 || !error.empty())
+            return pos_type(off_type(-1));
+        return pos_type(off_type(written + (pptr() - pbase())));
+    }
+
+private:
+    bool OpenFile(std::ios_base::openmode mode)
+    {
+        error.clear();
+        written = 0;
+        file.pubsetbuf(nullptr, 0); // this class buffers
+        errno = 0;
+        if (file.open(path.c_str(), mode) == nullptr) {
+            error = errno != 0 ? std::generic_category().message(errno) : "the file could not be opened";
+            return false;
+        }
+        const pos_type end = file.pubseekoff(0, std::ios_base::end, std::ios_base::out);
+        if (end == pos_type(off_type(-1))) {
+            error = "the file's size could not be read";
+            file.close();
+            return false;
+        }
+        written = static_cast<int64_t>(off_type(end));
+        return true;
+    }
+
+    bool Drain()
+    {
+        if (!error.empty())
+            return false;
+        const std::streamsize pending = pptr() - pbase();
+        if (pending > 0) {
+            if (!file.is_open()) {
+                error = "the file is not open";
+                return false;
+            }
+            errno = 0;
+            const std::streamsize put = file.sputn(pbase(), pending);
+            if (put != pending) {
+                error = errno != 0 ? std::generic_category().message(errno) : "the write failed";
+                written += put > 0 ? put : 0;
+                return false;
+            }
+            written += pending;
+        }
+        setp(buffer.data(), buffer.data() + buffer.size());
+        return true;
+    }
+
+    std::vector<char> buffer;
+    std::filebuf file;
+    boost::filesystem::path path;
+    int64_t written = 0; // bytes handed to the file
+    std::string error;
+};
+
+} // namespace
+
+// Marks a job ended when it leaves, whichever way.
+class DownloaderBackgrounder::JobEnd {
+public:
+    JobEnd(DownloaderBackgrounder& owner, int job)
+        : owner(owner)
+        , job(job)
+    {
+    }
+    ~JobEnd() { owner.EndJob(job); }
+    JobEnd(const JobEnd&) = delete;
+    JobEnd& operator=(const JobEnd&) = delete;
+
+private:
+    DownloaderBackgrounder& owner;
+    const int job;
+};
+
+DownloaderBackgrounder::Data::Data(std::string url, std::string file, std::string checksum, int64_t expectedSize,
+                                   int64_t resumeOffset)
+    : url(std::move(url))
+    , file(std::move(file))
+    , checksum(std::move(checksum))
+    , expectedSize(expectedSize)
+    , resumeOffset(resumeOffset)
+{
+}
+
+DownloaderBackgrounder::DownloaderBackgrounder(const std::string& name)
+    : downloader(ActiveDownloader::Create(name))
+{
+}
+
+DownloaderBackgrounder::~DownloaderBackgrounder()
+{
+    // The jobs use the members below: end them and the worker first.
+    Stop(true);
+    downloader.reset();
+}
+
+bool DownloaderBackgrounder::IsFinished() const
+{
+    const DownloadState current = GetState();
+    return current != DownloadState::Idle && current != DownloadState::Downloading;
+}
+
+void DownloaderBackgrounder::Start(Data data)
+{
+    std::shared_ptr<Data> record = std::make_shared<Data>(std::move(data));
+    int job = 0;
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex);
+        job = ++postedJobs;
+        state.store(static_cast<int>(DownloadState::Idle));
+    }
+    try {
+        if (boost::algorithm::istarts_with(record->url, "ftp://")) {
+            downloader->Post([this, record, job] { FtpDownload(record, job); });
+            return;
+        }
+        if (!HasScheme(record->url))
+            record->url = "http://" + record->url;
+        downloader->Post([this, record, job] { HttpDownload(record, job); });
+    } catch (const std::exception& e) {
+        Log()->Error(Category, "Can't queue the download of ", record->url, ": ", e.what());
+        SetState(job, DownloadState::Failed);
+        EndJob(job);
+    }
+}
+
+void DownloaderBackgrounder::Stop(bool wait)
+{
+    std::unique_lock<std::mutex> lock(jobsMutex);
+    const int last = postedJobs;
+    if (endedJobs >= last)
+        return; // no job to stop
+    commands.Push(last);
+    if (wait)
+        jobEnded.wait(lock, [this, last] { return endedJobs >= last; });
+}
+
+bool DownloaderBackgrounder::IsStopped(int job)
+{
+    int last = 0;
+    while (commands.TryPop(last))
+        stoppedUpTo = std::max(stoppedUpTo, last);
+    return job <= stoppedUpTo;
+}
+
+void DownloaderBackgrounder::SetState(int job, DownloadState value)
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    if (job == postedJobs)
+        state.store(static_cast<int>(value));
+}
+
+void DownloaderBackgrounder::EndJob(int job)
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    endedJobs = std::max(endedJobs, job);
+    jobEnded.notify_all();
+}
+
+std::string DownloaderBackgrounder::NormalizeUrl(std::shared_ptr<Data> data)
+{
+    Poco::URI uri(data->url);
+    if (uri.getScheme().empty())
+        uri.setScheme(HttpScheme);
+    return uri.toString();
+}
+
+void DownloaderBackgrounder::FtpDownload(std::shared_ptr<Data> data, int job)
+{
+    JobEnd end(*this, job);
+    std::lock_guard<std::mutex> jobLock(jobMutex);
+    try {
+        IsStopped(job);
+        Log()->Error(Category, "Can't download ", data->url, ": FTP is not supported");
+    } catch (...) {
+    }
+    SetState(job, DownloadState::Failed);
+}
+
+void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
+{
+    namespace fs = boost::filesystem;
+    JobEnd end(*this, job);
+    std::lock_guard<std::mutex> jobLock(jobMutex);
+
+    DownloadState result = DownloadState::Failed;
+    std::string text;
+    try {
+        const fs::path target(data->file);
+        text = target.string();
+        Log()->Info(Category, "HttpDownload Start ", data->url, " -> ", target, " (expected size: ", data->expectedSize,
+                    ", checksum: ", data->checksum);
+
+        if (IsStopped(job)) {
+            result = DownloadState::Paused; // stopped before it began
+        } else {
+            const std::string url = NormalizeUrl(data);
+
+            // A partial file is kept only when its size is the recorded offset.
+            int64_t size = 0;
+            if (fs::exists(fs::status(target)))
+                size = static_cast<int64_t>(fs::file_size(target));
+            if (data->resumeOffset != size) {
+                data->resumeOffset = 0;
+                fs::remove(target);
+            }
+            if (data->expectedSize > 0 && data->resumeOffset >= 0)
+                progress.store(std::min(1.0, static_cast<double>(data->resumeOffset) /
+                                                 static_cast<double>(data->expectedSize)));
+            else
+                progress.store(0.0);
+            SetState(job, DownloadState::Downloading);
+
+            result = Transfer(data, job, url, target);
+        }
+        Log()->Info(Category, "Download complete (", target, ")");
+
+        if (result == DownloadState::Downloading)
+            result = Verify(data, target);
+    } catch (const std::exception& e) {
+        Log()->Error(Category, "Error while downloading ", data->url, " to ", text, " : ", e.what());
+        result = DownloadState::Failed;
+    } catch (...) {
+        Log()->Error(Category, "Error while downloading ", data->url, " to ", text, " : unknown exception");
+        result = DownloadState::Failed;
+    }
+    IsStopped(job); // a stop that came too late for this job is used up
+    SetState(job, result);
+}
+
+DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int job, const std::string& url,
+                                               const boost::filesystem::path& target)
+{
+    const std::string text = target.string();
+    InstallerFileBuffer file;
+    if (!file.Open(target)) {
+        Log()->Error(Category, "Can't open ", text, " for writing: ", file.Error());
+        return DownloadState::Failed;
+    }
+    std::ostream out(&file);
+
+    request.SetResumeOffset(data->resumeOffset);
+    request.Open(url);
+    totalSize = request.GetTotalSize();
+
+    DownloadState result = DownloadState::Downloading;
+    if (!request.IsAccepted()) {
+        result = request.GetStatus() == TransferStatus::ConnectionFailed ? DownloadState::Paused
+                                                                              : DownloadState::Failed;
+    } else {
+        if (data->resumeOffset > 0 && request.IsRangeIgnored()) {
+            // The server sent the whole file: write it from the start.
+            Log()->Info(Category, "The server sent the whole file; ", text, " is downloaded again from the start");
+            data->resumeOffset = 0;
+            if (!file.Restart()) {
+                Log()->Error(Category, "Error while writing ", text, ": ", file.Error());
+                result = DownloadState::Failed;
+            }
+        }
+        progress.store(Fraction(request.GetProgress()));
+        while (result == DownloadState::Downloading && request.HasMoreData()) {
+            const int64_t n = request.ReadChunk(out);
+            if (!out) {
+                Log()->Error(Category, "Error while writing ", text, ": ", file.Error());
+                result = DownloadState::Failed;
+                break;
+            }
+            if (n == 0) {
+                // An empty read ends the body (a body of unknown length ends
+                // so) or the transfer; the request's status tells which.
+                if (request.HasMoreData())
+                    result = DownloadState::Paused;
+                break;
+            }
+            progress.store(Fraction(request.GetProgress()));
+            downloadedSize = request.GetDownloadedSize();
+            if (IsStopped(job))
+                result = DownloadState::Paused;
+        }
+        if (result == DownloadState::Downloading) {
+            switch (request.GetStatus()) {
+            case TransferStatus::Interrupted: result = DownloadState::Paused; break;
+            case TransferStatus::Error: result = DownloadState::Failed; break;
+            default: break;
+            }
+        }
+    }
+    if (!file.Close() && result != DownloadState::Failed) {
+        Log()->Error(Category, "Error while writing ", text, ": ", file.Error());
+        result = DownloadState::Failed;
+    }
+    return result;
+}
+
+DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::filesystem::path target)
+{
+    DownloadState result = DownloadState::Completed;
+    const std::string text = target.string();
+
+    // The transfer's total; when the server gave none, the release's size.
+    const int64_t expected = totalSize > 0 ? totalSize : data->expectedSize;
+    const int64_t measured = static_cast<int64_t>(GetFileSizeOrZero(target));
+    downloadedSize = measured;
+    if (expected <= 0) {
+        Log()->Error(Category, "Invalid expected size for ", data->file, " (", totalSize, ")");
+    } else if (measured != expected) {
+        Log()->Error(Category, "The size of ", text, " is ", measured, " while ", expected, " is expected");
+        result = DownloadState::Failed;
+    }
+    if (measured == 0 && result == DownloadState::Completed) {
+        Log()->Error(Category, "The size of ", text, " is 0 while a non-empty file is expected");
+        result = DownloadState::Failed;
+    }
+
+    checksum.clear();
+    if (data->checksum.empty()) {
+        Log()->Warning(Category, "No expected checksum for ", text, ". Can't verify download.");
+    } else {
+        checksum = GetFileChecksum(target);
+        Log()->Debug(Category, "Checksum : '", checksum, "'. Expected: '", data->checksum, "'");
+        if (checksum.empty() || !boost::algorithm::iequals(checksum, data->checksum)) {
+            Log()->Error(Category, "Bad checksum for ", text);
+            result = DownloadState::Failed;
+        }
+    }
+    return result;
+}
+
+} // namespace UpdateManager
+} // namespace Quendal
