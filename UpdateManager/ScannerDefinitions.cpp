@@ -10,6 +10,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -101,11 +102,15 @@ std::string BlankComments(const std::string& text)
 // error text when it is neither.
 bool CheckRoot(const std::string& text, std::string& error)
 {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    // The reader skips a UTF-8 byte order mark (three bytes from a leading
+    // 0xEF on) without counting its lines.
+    const bool mark = !text.empty() && static_cast<unsigned char>(text[0]) == 0xEF;
+    const std::size_t start = mark ? std::min<std::size_t>(3, text.size()) : 0;
+    const std::size_t first = text.find_first_not_of(" \t\r\n", start);
     if (first == std::string::npos || text[first] == '{' || text[first] == '[')
         return true;
     std::size_t line = 1;
-    for (std::size_t i = 0; i < first; ++i)
+    for (std::size_t i = start; i < first; ++i)
         if (text[i] == '\n')
             ++line;
     error = "<unspecified file>(" + std::to_string(line) + "): expected object or array";

@@ -144,6 +144,11 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
          {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")}, {}},
         {"a number root", "42", false,
          {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected object or array")}, {}},
+        {"a UTF-8 byte order mark before the root object",
+         "\xEF\xBB\xBF{\"scanner\": [{\"name\": \"A\", \"sku\": \"S\", \"rules\": [{\"file\": \"/a.exe\"}]}]}", true,
+         {Info("1 scan rules to find S")}, {{"S", 1}}},
+        {"a byte order mark before a text root", "\xEF\xBB\xBF\n\"scanner\"", false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")}, {}},
     };
 
     TempDir dir;
