@@ -208,15 +208,17 @@ private:
         if ((type->second & HighBit) == 0)
             return FileVersionStatus::Malformed;
 
+        // Only the resource named VS_VERSION_INFO counts, as on Windows.
         if (!ReadDirectory(type->second & ~HighBit, entries))
             return FileVersionStatus::Malformed;
-        const auto* name = Choose(entries, {VersionInfoName}, true);
+        const auto* name = Choose(entries, {VersionInfoName}, false);
         if (name == nullptr)
             return FileVersionStatus::NoVersionResource;
         if ((name->second & HighBit) == 0)
             return FileVersionStatus::Malformed;
 
-        // Language: neutral, then US English, then whatever comes first.
+        // Language: neutral, then US English, then whatever comes first (the
+        // order Windows follows on an English system).
         if (!ReadDirectory(name->second & ~HighBit, entries))
             return FileVersionStatus::Malformed;
         const auto* language = Choose(entries, {0x0000, 0x0409}, true);

@@ -68,7 +68,6 @@ TEST(PeVersion, ReadsTheFixedFileVersion)
         {"only RT_VERSION", [](PeOptions& o) { o.withIconType = false; }, "1.2.3.4"},
         {"neutral language", [](PeOptions& o) { o.language = 0; }, "1.2.3.4"},
         {"other language", [](PeOptions& o) { o.language = 0x0407; o.pe32Plus = true; }, "1.2.3.4"},
-        {"name other than 1", [](PeOptions& o) { o.nameId = 7; }, "1.2.3.4"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,6 +98,7 @@ TEST(PeVersion, FilesWithoutAVersion)
         {"PE32+ without resources", with([](PeOptions& o) { o.withResources = false; o.pe32Plus = true; }), FileVersionStatus::NoVersionResource},
         {"resources but no RT_VERSION", with([](PeOptions& o) { o.withVersionType = false; }), FileVersionStatus::NoVersionResource},
         {"empty resource tree", with([](PeOptions& o) { o.withVersionType = false; o.withIconType = false; }), FileVersionStatus::NoVersionResource},
+        {"RT_VERSION named other than VS_VERSION_INFO", with([](PeOptions& o) { o.nameId = 7; }), FileVersionStatus::NoVersionResource},
         {"no fixed part", with([](PeOptions& o) { o.withFixedInfo = false; }), FileVersionStatus::NoFixedInfo},
         {"only two data directories", [](PeImage& i) { Put32(i.bytes, i.rvaCountField, 2); }, FileVersionStatus::NoVersionResource},
         {"empty file", [](PeImage& i) { i.bytes.clear(); }, FileVersionStatus::NotPeFile},
