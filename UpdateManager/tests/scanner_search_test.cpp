@@ -54,6 +54,10 @@ protected:
         WritePe(dir.path / "home" / "Gamma \xc3\xa9" / "bin" / "gamma.exe", 3, 4);
         seam::SetMemoryRegistryString(RegistryHive::CurrentUser, "Software\\Vendor\\Gamma", "InstallDir",
                                       (dir.path / "home" / "Gamma \xc3\xa9").string());
+        // Non-ASCII key, value name, middle and item parts, written as UTF-8 in the file.
+        WritePe(dir.path / "home" / "Eps" / "b\xc3\xafn" / "\xc3\xabpsilon.exe", 6, 7);
+        seam::SetMemoryRegistryString(RegistryHive::LocalMachine, "SOFTWARE\\\xc3\x8bpsilon", "\xc3\x96rdner",
+                                      (dir.path / "home" / "Eps").string());
 
         definitionFile = dir.path / "scanner.json";
         scanner_test::WriteText(definitionFile, R"({
@@ -63,6 +67,9 @@ protected:
             {"name": "Beta", "sku": "BETA", "rules": [{"file": "<pf86>\\Vendor\\Beta\\beta.exe"}]},
             {"name": "Delta", "sku": "DELTA", "rules": [{"file": "<pf86>\\Vendor\\Delta\\delta.exe"}]},
             {"name": "Empty", "sku": "EMPTY", "rules": []},
+            {"name": "Epsilon", "sku": "EPSILON", "rules": [
+              {"regkey": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\\u00cbpsilon\\\u00f6rdner", "\u00ebpsilon.exe", "b\u00efn"]}
+            ]},
             {"name": "Gamma", "sku": "GAMMA", "rules": [
               {"file": "<pf86>\\Vendor\\Gamma\\gamma.exe"},
               {"regkey": ["hkey_current_user\\Software\\Vendor\\Gamma\\InstallDir", "gamma.exe", "bin"]}
@@ -91,6 +98,7 @@ TEST_F(ScannerSearchTest, SearchVersionOutcomes)
         {"BETA", "unknown"},        // the item is a folder without a version
         {"DELTA", "not_installed"}, // no item
         {"EMPTY", "not_installed"}, // defined without rules
+        {"EPSILON", "6.7.0.1"},     // non-ASCII registry and item texts
         {"GAMMA", "3.4.0.1"},       // the file rule fails, the registry rule finds it
         {"alpha", "not_installed"}, // SKUs are matched exactly
         {"OMEGA", "not_installed"},
@@ -116,6 +124,7 @@ TEST_F(ScannerSearchTest, CompleteScanReportsEverySku)
     const std::map<ProductKey, std::string> expected = {
         {ProductKey("ALPHA", "soft"), "1.2.0.1"},       {ProductKey("BETA", "soft"), "unknown"},
         {ProductKey("DELTA", "soft"), "not_installed"}, {ProductKey("EMPTY", "soft"), "not_installed"},
+        {ProductKey("EPSILON", "soft"), "6.7.0.1"},
         {ProductKey("GAMMA", "soft"), "3.4.0.1"},
     };
     EXPECT_EQ(definitions.CompleteScan(), expected);
