@@ -177,8 +177,15 @@ double Fraction(int64_t done, int64_t total)
 
 } // namespace
 
+class HttpDownloadRequest::Session : public Poco::Net::HTTPClientSession {
+public:
+    // Bytes received but not read yet: the session reads ahead of an
+    // answer's end, so a surplus of that answer may sit here, not on the socket.
+    bool HoldsUnreadBytes() const { return buffered() > 0; }
+};
+
 HttpDownloadRequest::HttpDownloadRequest()
-    : session(std::make_unique<Poco::Net::HTTPClientSession>()), responseStream(nullptr), bytesReceived(0),
+    : session(std::make_unique<Session>()), responseStream(nullptr), bytesReceived(0),
       progress(0.0), downloadedSize(0), status(TransferStatus::None), accepted(false), contentLength(0),
       resumeOffset(0), bodyOffset(0), lengthKnown(false), rangeIgnored(false), responseLength(-1),
       responseChunked(false), responseKeepAlive(false), connectionReusable(false)
@@ -374,9 +381,9 @@ bool HttpDownloadRequest::Target(const Poco::URI& uri)
     }
     if (!session->connected())
         return false;
-    // An idle connection that can be read holds stray bytes of an earlier
-    // answer, or its end: it cannot carry the next request.
-    bool usable = connectionReusable;
+    // An idle connection that holds or can be read holds stray bytes of an
+    // earlier answer, or its end: it cannot carry the next request.
+    bool usable = connectionReusable && !session->HoldsUnreadBytes();
     if (usable) {
         try {
             usable = !session->socket().poll(Poco::Timespan(0), Poco::Net::Socket::SELECT_READ);

@@ -81,6 +81,9 @@ public:
     bool GetJson(const std::string& url, boost::property_tree::ptree& out, std::function<void(double)> callback);
 
 private:
+    // The HTTP client session, which also tells whether it holds unread bytes.
+    class Session;
+
     // Sends one GET to `uri` and reads the answer's header.
     std::istream& Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
                            Poco::Net::HTTPResponse& response);
@@ -97,7 +100,7 @@ private:
     void Refuse(TransferStatus outcome);
     void UpdateProgress();
 
-    std::unique_ptr<Poco::Net::HTTPClientSession> session;
+    std::unique_ptr<Session> session;
     std::istream* responseStream;
     char buffer[ChunkSize];
     int64_t bytesReceived;

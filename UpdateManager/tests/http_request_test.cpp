@@ -216,6 +216,12 @@ TEST_F(HttpRequestTest, LeftoversOfAnAnswerNeverReachTheNext)
     Fault keepAliveThenClose;
     keepAliveThenClose.closeAfterResponse = true;
     keepAliveThenClose.headers = {{"Connection", "keep-alive"}};
+    // More bytes than announced on a connection kept open, sent in one piece
+    // with the header: the surplus, an answer of its own, lies in the
+    // session's buffer, not on the socket.
+    Fault surplusKeptOpen = Fault::Raw("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"
+                                       "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nEVIL");
+    surplusKeptOpen.rawKeepsConnection = true;
     struct Case {
         const char* name;
         const char* path;
@@ -227,6 +233,7 @@ TEST_F(HttpRequestTest, LeftoversOfAnAnswerNeverReachTheNext)
         {"answer not accepted", "/setup.bin", Fault::Status(404, std::string(5000, 'x')), 0},
         {"fewer bytes announced than sent", "/setup.bin", Fault::WrongLength(10000), -1},
         {"closed after a keep-alive answer", "/setup.bin", keepAliveThenClose, -1},
+        {"surplus in the session's buffer", "/setup.bin", surplusKeptOpen, -1},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
