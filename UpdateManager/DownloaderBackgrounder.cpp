@@ -14,6 +14,7 @@
 #include <exception>
 #include <fstream>
 #include <ostream>
+#include <stdexcept>
 #include <streambuf>
 #include <system_error>
 #include <utility>
@@ -282,6 +283,9 @@ std::string DownloaderBackgrounder::NormalizeUrl(std::shared_ptr<Data> data)
     Poco::URI uri(data->url);
     if (uri.getScheme().empty())
         uri.setScheme(HttpScheme);
+    // Not a server that could not be reached: there is none to try again.
+    if (uri.getHost().empty())
+        throw std::invalid_argument("the URL names no host");
     return uri.toString();
 }
 

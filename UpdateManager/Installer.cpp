@@ -13,7 +13,6 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <charconv>
-#include <system_error>
 #include <vector>
 
 namespace fs = boost::filesystem;
@@ -298,27 +297,8 @@ bool Installer::RunInstaller(const std::string& path, bool silentRun)
     std::vector<std::string> args{path};
     if (silentRun)
         args.emplace_back("/SILENT");
-
-    const platform::ProcessResult result = platform::RunProcess(path, args);
-    using Outcome = platform::ProcessResult::Outcome;
-    switch (result.outcome) {
-    case Outcome::Exited:
-        if (result.exitCode != 0)
-            Logger().Warning("install", "Installer ", path, " exited with code ", result.exitCode);
-        break;
-    case Outcome::Signalled:
-        Logger().Error("install", "Installer ", path, " ended by signal ", result.signal);
-        break;
-    case Outcome::NotStarted:
-        Logger().Error("install", "Cannot start installer ", path, ": ",
-                       std::generic_category().message(result.errorCode));
-        break;
-    case Outcome::WaitFailed:
-        Logger().Error("install", "Cannot wait for installer ", path, ": ",
-                       std::generic_category().message(result.errorCode));
-        break;
-    }
-    return result.outcome == Outcome::Exited && result.exitCode == 0;
+    // -1 when it cannot be started or does not end normally.
+    return platform::SpawnAndWait(path, args) == 0;
 }
 
 } // namespace UpdateManager

@@ -9,6 +9,7 @@
 #include "testserver/TestServer.h"
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
@@ -42,6 +43,7 @@ struct Setup {
 };
 
 Setup* setup = nullptr;
+constexpr int Rounds = 5;
 
 void WriteSource(const std::string& file, int64_t size)
 {
@@ -78,16 +80,23 @@ std::string Md5sumOf(const std::string& file)
     return text.substr(0, text.find(' '));
 }
 
+// No earlier output left, and no write-back of earlier runs going on.
+void Settle(const std::string& target)
+{
+    fs::remove(target);
+    sync();
+}
+
 void DownloaderBackgrounderJob(benchmark::State& state)
 {
     const std::string target = (setup->folder / "job-setup.bin").string();
     DownloaderBackgrounder downloader("soft/BENCH");
     for (auto _ : state) {
-        fs::remove(target);
+        Settle(target);
         const auto start = std::chrono::steady_clock::now();
         downloader.Start(DownloaderBackgrounder::Data(setup->url, target, setup->md5, setup->size, 0));
         while (!downloader.IsFinished())
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (downloader.GetState() != DownloadState::Completed || downloader.GetChecksum() != setup->md5) {
             state.SkipWithError("the download did not complete with the right checksum");
@@ -105,7 +114,7 @@ void CurlPlusMd5sum(benchmark::State& state)
     const std::string target = (setup->folder / "curl-setup.bin").string();
     const std::string curl = "curl -s -S -o '" + target + "' '" + setup->url + "'";
     for (auto _ : state) {
-        fs::remove(target);
+        Settle(target);
         const auto start = std::chrono::steady_clock::now();
         const int code = std::system(curl.c_str());
         const std::string md5 = code == 0 ? Md5sumOf(target) : std::string();
@@ -152,25 +161,31 @@ int main(int argc, char** argv)
     data.size = mib * 1024 * 1024;
     std::cout << "Writing a " << mib << " MiB installer to " << data.source << std::endl;
     WriteSource(data.source, data.size);
-    data.md5 = testserver::Md5HexOfFile(data.source);
+    data.md5 = testserver::Md5HexOfFile(data.source); // also brings it into the page cache
     data.server.Start();
     data.server.AddFile("/releases/BENCH/setup.bin", data.source);
     data.url = data.server.Url("/releases/BENCH/setup.bin");
 
-    benchmark::RegisterBenchmark("DownloaderBackgrounder/start_to_completed", DownloaderBackgrounderJob)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
-    benchmark::RegisterBenchmark("curl_o_plus_md5sum", CurlPlusMd5sum)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(3);
+    // Rounds of one run each, alternating, so that both see the same machine.
+    for (int round = 1; round <= Rounds; ++round) {
+        const std::string suffix = "/round:" + std::to_string(round);
+        benchmark::RegisterBenchmark(("DownloaderBackgrounder_start_to_completed" + suffix).c_str(),
+                                     DownloaderBackgrounderJob)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+        benchmark::RegisterBenchmark(("curl_o_plus_md5sum" + suffix).c_str(), CurlPlusMd5sum)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
     const double job = Median(data.jobSeconds);
     const double curl = Median(data.curlSeconds);
-    std::printf("\nDownload and verify %lld MiB on loopback (median of each):\n", static_cast<long long>(mib));
+    std::printf("\nDownload and verify %lld MiB on loopback (median of %d runs each):\n", static_cast<long long>(mib),
+                Rounds);
     std::printf("  DownloaderBackgrounder start to Completed: %8.3f s  (%7.1f MiB/s)\n", job,
                 job > 0 ? static_cast<double>(mib) / job : 0.0);
     std::printf("  curl -o plus md5sum:                       %8.3f s  (%7.1f MiB/s)\n", curl,

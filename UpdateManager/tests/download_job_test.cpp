@@ -375,6 +375,8 @@ TEST_F(DownloadJob, UrlSchemes)
          "HttpDownload Start HTTP://" + bare + " -> "},
         {"ftp:// fails", "ftp://" + bare, DownloadState::Failed, "FTP is not supported"},
         {"FTP:// fails", "FTP://" + bare, DownloadState::Failed, "FTP is not supported"},
+        {"empty URL fails", "", DownloadState::Failed, "Error while downloading http:// to "},
+        {"URL without a host fails", "http:///files/setup.bin", DownloadState::Failed, "the URL names no host"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -86,6 +86,7 @@ TEST_F(InstallThreadTest, StartsIdleAndStops)
 {
     InstallThread* thread = CSingleton<InstallThread>::GetInstance();
     EXPECT_TRUE(log.WaitFor("Start install thread"));
+    EXPECT_TRUE(HasLine(log, "install", "info", "Start install thread")) << Dump(LogLines(log));
     EXPECT_FALSE(thread->HasFinished());
     EXPECT_EQ(thread->PopFinished(), nullptr);
     EXPECT_TRUE(thread->Enqueue(nullptr));
@@ -159,7 +160,9 @@ TEST_F(InstallThreadTest, QueuesHoldThirtyTwoRecords)
     // Launch on a full queue reports it instead of leaving the record waiting.
     EXPECT_FALSE(launched.Launch());
     EXPECT_EQ(launched.GetStatus(), UpdateStatus::Error);
-    EXPECT_TRUE(log.Contains("Install queue is full; not running \"" + launched.GetInstallerPath().string() + "\""));
+    EXPECT_TRUE(HasLine(log, "install", "error",
+                        "Install queue is full; not running \"" + launched.GetInstallerPath().string() + "\""))
+        << Dump(LogLines(log));
 
     // 33 records finish while nobody collects; the finished queue holds 32,
     // and the last is handed over once there is room.

@@ -19,6 +19,9 @@ namespace fs = boost::filesystem;
 using Quendal::UpdateManager::Installer;
 using Quendal::UpdateManager::UpdateStatus;
 using Quendal::Testing::DownloadLogCapture;
+using Quendal::Testing::Dump;
+using Quendal::Testing::HasLineLike;
+using Quendal::Testing::LogLines;
 using Quendal::Testing::InstallerScratch;
 using Quendal::Testing::ReadFile;
 using Quendal::Testing::WriteFile;
@@ -95,6 +98,7 @@ TEST_F(InstallerConfirmTest, NewRecordsAndCopies)
 TEST_F(InstallerConfirmTest, WritesSizeAndChecksumAsJsonText)
 {
     WriteFile(installerPath, "hello");
+    WriteFile(confirmPath, std::string(200, ' ') + "{\"size\": \"5\"}"); // longer than what replaces it
     Installer installer(Url, installerPath, UpdateStatus::Unknown);
     ASSERT_TRUE(installer.WriteConfirmFile(""));
     EXPECT_EQ(ReadFile(confirmPath), "{\n    \"size\": \"5\",\n    \"checksum\": \"" + HelloMd5 + "\"\n}\n");
@@ -156,7 +160,9 @@ TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWritten)
         installer.SetStatus(UpdateStatus::DownloadInProgress);
         EXPECT_FALSE(installer.WriteConfirmFile(""));
         EXPECT_EQ(installer.GetStatus(), UpdateStatus::DownloadError);
-        EXPECT_TRUE(log.Contains("Failed to write confirm file " + c.installer.string() + ".confirm("));
+        EXPECT_TRUE(HasLineLike(log, "update_manager", "error",
+                                "Failed to write confirm file " + c.installer.string() + ".confirm(", ")"))
+            << Dump(LogLines(log));
     }
     EXPECT_FALSE(fs::exists(gone.parent_path()));
     EXPECT_TRUE(fs::is_directory(confirmPath));
@@ -214,6 +220,11 @@ void Create(const fs::path& path, const Entry& entry)
     }
 }
 
+struct Logged {
+    const char* level;
+    std::string prefix; // then a library's error text and ")"
+};
+
 struct CheckCase {
     const char* name;
     std::string local;
@@ -223,7 +234,7 @@ struct CheckCase {
     UpdateStatus expected;
     int64_t byteCount;
     bool confirmKept;
-    std::vector<std::string> logged; // texts expected in the log; {} for none
+    std::vector<Logged> logged; // the lines expected, all in "update_manager"; {} for none
     std::string installerName = "setup.exe";
 };
 
@@ -272,18 +283,18 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
         {"size beyond 64 bits", "1.0", "2.0", FileWith("hello"),
          FileWith(ConfirmWithSize("\"18446744073709551621\"")), UpdateStatus::DownloadPaused, 5, false, {}},
         {"confirm not JSON", "1.0", "2.0", FileWith("hello"), FileWith("size=5"), UpdateStatus::DownloadPaused, 5,
-         false, {"Error reading confirm file {confirm}("}},
+         false, {{"error", "Error reading confirm file {confirm}("}}},
         {"confirm truncated", "1.0", "2.0", FileWith("hello"), FileWith("{\n    \"size\": \"5\",\n"),
-         UpdateStatus::DownloadPaused, 5, false, {"Error reading confirm file {confirm}("}},
+         UpdateStatus::DownloadPaused, 5, false, {{"error", "Error reading confirm file {confirm}("}}},
         {"confirm is a full directory", "1.0", "2.0", FileWith("hello"), DirectoryWith("inside"),
          UpdateStatus::DownloadPaused, 5, true,
-         {"Error reading confirm file {confirm}(", "Failed to remove {confirm}("}},
+         {{"error", "Error reading confirm file {confirm}("}, {"error", "Failed to remove {confirm}("}}},
         {"installer is a directory", "1.0", "2.0", DirectoryWith(""), NoEntry(), UpdateStatus::Error, 0, false,
-         {"Failed to read size of {installer}("}},
+         {{"error", "Failed to read size of {installer}("}}},
         {"installer name too long", "1.0", "2.0", NoEntry(), NoEntry(), UpdateStatus::UpdateNeeded, 0, false,
-         {"Failed to check file existence. ("}, std::string(300, 'n')},
+         {{"warning", "Failed to check file existence. ("}}, std::string(300, 'n')},
         {"only the confirm name too long", "1.0", "2.0", FileWith("hello"), NoEntry(), UpdateStatus::DownloadPaused,
-         5, false, {"Failed to check file existence. ("}, longName},
+         5, false, {{"warning", "Failed to check file existence. ("}}, longName},
     };
 
     for (const CheckCase& c : cases) {
@@ -308,14 +319,38 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
         if (c.installer.kind != Entry::None) {
             EXPECT_TRUE(fs::exists(installer)) << "the installer file is never removed here";
         }
-        for (std::string text : c.logged) {
-            text = Quendal::ReplaceAll(text, "{confirm}", confirm.string());
-            text = Quendal::ReplaceAll(text, "{installer}", installer.string());
-            EXPECT_TRUE(log.Contains(text)) << text;
+        for (const Logged& line : c.logged) {
+            std::string prefix = Quendal::ReplaceAll(line.prefix, "{confirm}", confirm.string());
+            prefix = Quendal::ReplaceAll(prefix, "{installer}", installer.string());
+            EXPECT_TRUE(HasLineLike(log, "update_manager", line.level, prefix, ")")) << prefix << "\n"
+                                                                                 << Dump(LogLines(log));
         }
-        if (c.logged.empty()) {
-            EXPECT_TRUE(log.Lines().empty()) << log.Lines().front();
-        }
+        EXPECT_EQ(LogLines(log).size(), c.logged.size()) << Dump(LogLines(log));
+    }
+}
+
+// Only a download or install under way is left alone: every other status,
+// paused and available included, is evaluated from the disk again.
+TEST_F(InstallerConfirmTest, OtherStatusesAreEvaluatedAgain)
+{
+    WriteFile(installerPath, "hello");
+    for (UpdateStatus before :
+         {UpdateStatus::Unknown, UpdateStatus::UpToDate, UpdateStatus::UpdateNeeded, UpdateStatus::DownloadPaused,
+          UpdateStatus::DownloadError, UpdateStatus::InstallerAvailable, UpdateStatus::InstallComplete,
+          UpdateStatus::PlatformNotSupported, UpdateStatus::Error}) {
+        SCOPED_TRACE(static_cast<int>(before));
+        Installer installer(Url, installerPath, UpdateStatus::Unknown);
+        installer.SetStatus(before);
+        installer.CheckState("1.0", "2.0");
+        EXPECT_EQ(installer.GetStatus(), UpdateStatus::DownloadPaused);
+        EXPECT_EQ(installer.GetByteCount(), 5);
+
+        ASSERT_TRUE(installer.WriteConfirmFile(""));
+        installer.SetStatus(before);
+        installer.CheckState("1.0", "2.0");
+        EXPECT_EQ(installer.GetStatus(), UpdateStatus::InstallerAvailable);
+        EXPECT_EQ(installer.GetByteCount(), 0);
+        fs::remove(confirmPath);
     }
 }
 

@@ -70,15 +70,16 @@ TEST_F(InstallerRunTest, SilentOnlyWhenAsked)
     silent.Run();
     EXPECT_EQ(silent.GetStatus(), UpdateStatus::InstallComplete);
     EXPECT_EQ(ReadLines(record), (std::vector<std::string>{"start setup 1", "arg /SILENT", "end setup"}));
-    EXPECT_TRUE(log.Contains("Run " + path.string()));
-    EXPECT_TRUE(log.Contains("Open silent installer " + path.string()));
+    EXPECT_TRUE(HasLine(log, "install", "info", "Run " + path.string())) << Dump(LogLines(log));
+    EXPECT_TRUE(HasLine(log, "install", "info", "Open silent installer " + path.string())) << Dump(LogLines(log));
 
     fs::remove(record);
     Installer interactive = Record(path, false);
     interactive.Run();
     EXPECT_EQ(interactive.GetStatus(), UpdateStatus::InstallComplete);
     EXPECT_EQ(ReadLines(record), (std::vector<std::string>{"start setup 0", "end setup"}));
-    EXPECT_TRUE(log.Contains("Open installer " + path.string()));
+    EXPECT_TRUE(HasLine(log, "install", "info", "Open installer " + path.string())) << Dump(LogLines(log));
+    EXPECT_EQ(LogLines(log).size(), 4u) << Dump(LogLines(log));
 }
 
 TEST_F(InstallerRunTest, MissingInstallerNeedsAnUpdate)
@@ -89,49 +90,66 @@ TEST_F(InstallerRunTest, MissingInstallerNeedsAnUpdate)
     installer.Run();
     EXPECT_EQ(installer.GetStatus(), UpdateStatus::UpdateNeeded);
     EXPECT_EQ(installer.GetProgress(), -1.0);
-    EXPECT_TRUE(log.Contains("\"" + path.string() + "\" does not exist"));
+    EXPECT_TRUE(HasLine(log, "install", "error", "\"" + path.string() + "\" does not exist")) << Dump(LogLines(log));
     EXPECT_FALSE(log.Contains("Open"));
 }
 
 TEST_F(InstallerRunTest, ProgramThatCannotStartIsAnError)
 {
-    DownloadLogCapture log({"install"});
     struct Case {
         const char* name;
         std::function<fs::path()> make;
-        const char* logged;
     };
     const Case cases[] = {
         {"not a program", [&] {
              const fs::path path = scratch / "text.exe";
              WriteFile(path, "this is no program\n");
              return path;
-         }, "Cannot start installer "},
+         }},
         {"missing interpreter", [&] {
              const fs::path path = scratch / "orphan.exe";
              WriteFile(path, "#!/nonexistent/interpreter\nexit 0\n");
              return path;
-         }, "Cannot start installer "},
+         }},
         {"a directory", [&] {
              const fs::path path = scratch / "folder.exe";
              fs::create_directory(path);
              return path;
-         }, "Cannot start installer "},
+         }},
         {"killed by a signal", [&] {
              const fs::path path = scratch / "killed.exe";
              WriteFile(path, "#!/bin/sh\nkill -KILL $$\n");
              return path;
-         }, "ended by signal 9"},
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path path = c.make();
+        DownloadLogCapture log({"install"});
         Installer installer = Record(path, true);
         installer.Run();
         EXPECT_EQ(installer.GetStatus(), UpdateStatus::Error);
-        EXPECT_TRUE(log.Contains(c.logged));
+        EXPECT_EQ(installer.GetProgress(), -1.0);
+        // The status tells; no line beyond the two of every run.
+        EXPECT_TRUE(HasLine(log, "install", "info", "Run " + path.string()));
+        EXPECT_TRUE(HasLine(log, "install", "info", "Open silent installer " + path.string()));
+        EXPECT_EQ(LogLines(log).size(), 2u) << Dump(LogLines(log));
         EXPECT_FALSE(installer.RunInstaller(path.string(), false));
     }
+}
+
+TEST_F(InstallerRunTest, FileSystemErrorIsAnError)
+{
+    DownloadLogCapture log({"install"});
+    const fs::path path = scratch / std::string(300, 'n'); // a name the file system refuses
+    Installer installer = Record(path, true);
+    installer.Run();
+    EXPECT_EQ(installer.GetStatus(), UpdateStatus::Error);
+    EXPECT_EQ(installer.GetProgress(), -1.0);
+    EXPECT_TRUE(HasLine(log, "install", "info", "Run " + path.string())) << Dump(LogLines(log));
+    EXPECT_TRUE(HasLineLike(log, "install", "error", "Failed to run installer: ", "")) << Dump(LogLines(log));
+    EXPECT_FALSE(log.Contains("Open"));
+    EXPECT_FALSE(log.Contains("does not exist"));
 }
 
 TEST_F(InstallerRunTest, RunInstallerReportsExitCodeZeroOnly)
