@@ -475,9 +475,10 @@ bool HttpDownloadRequest::HasMoreData()
     if (!responseStream)
         return false;
     const bool known = lengthKnown.load();
-    if (responseStream->good() && (!known || bytesReceived < contentLength.load())) {
-        // Look ahead when nothing is buffered, so that the end of the body is
-        // seen here and ReadChunk never has to return 0 for it.
+    if (!known && responseStream->good()) {
+        // A body without a length ends where its stream does: look ahead when
+        // nothing is buffered, so that its end is seen here and ReadChunk
+        // never has to return 0 for it.
         std::streambuf* source = responseStream->rdbuf();
         try {
             if (source->in_avail() <= 0 &&

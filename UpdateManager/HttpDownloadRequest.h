@@ -56,7 +56,9 @@ public:
     // ConnectionFailed.
     void Open(const std::string& url);
     // True while body data is to be read; otherwise settles the status
-    // (Complete, Interrupted or Error) and drops the body stream.
+    // (Complete, Interrupted or Error) and drops the body stream. For a body
+    // of unknown length it waits for the next byte (at most the time-out), so
+    // that its end is seen here and not by an empty ReadChunk.
     bool HasMoreData();
     // Reads up to ChunkSize body bytes into `out` and returns their count;
     // call after HasMoreData returned true. The downloaded size is the put
