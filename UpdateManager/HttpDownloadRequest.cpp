@@ -115,6 +115,7 @@ bool ResolveLocation(const Poco::URI& current, const std::string& location, Poco
         }
         if (next.getScheme() != "http" || next.getHost().empty())
             return false;
+        // Credentials that cannot be decoded make a bad Location too.
         std::string decoded;
         Poco::URI::decode(next.getUserInfo(), decoded);
         return true;
