@@ -115,6 +115,7 @@ bool ResolveLocation(const Poco::URI& current, const std::string& location, Poco
         }
         if (next.getScheme() != "http" || next.getHost().empty())
             return false;
+        // Credentials that cannot be decoded make a bad Location too.
         std::string decoded;
         Poco::URI::decode(next.getUserInfo(), decoded);
         return true;
@@ -177,8 +178,15 @@ double Fraction(int64_t done, int64_t total)
 
 } // namespace
 
+class HttpDownloadRequest::Session : public Poco::Net::HTTPClientSession {
+public:
+    // Bytes received but not read yet: the session reads ahead of an
+    // answer's end, so a surplus of that answer may sit here, not on the socket.
+    bool HoldsUnreadBytes() const { return buffered() > 0; }
+};
+
 HttpDownloadRequest::HttpDownloadRequest()
-    : session(std::make_unique<Poco::Net::HTTPClientSession>()), responseStream(nullptr), bytesReceived(0),
+    : session(std::make_unique<Session>()), responseStream(nullptr), bytesReceived(0),
       progress(0.0), downloadedSize(0), status(TransferStatus::None), accepted(false), contentLength(0),
       resumeOffset(0), bodyOffset(0), lengthKnown(false), rangeIgnored(false), responseLength(-1),
       responseChunked(false), responseKeepAlive(false), connectionReusable(false)
@@ -374,9 +382,9 @@ bool HttpDownloadRequest::Target(const Poco::URI& uri)
     }
     if (!session->connected())
         return false;
-    // An idle connection that can be read holds stray bytes of an earlier
-    // answer, or its end: it cannot carry the next request.
-    bool usable = connectionReusable;
+    // An idle connection that holds or can be read holds stray bytes of an
+    // earlier answer, or its end: it cannot carry the next request.
+    bool usable = connectionReusable && !session->HoldsUnreadBytes();
     if (usable) {
         try {
             usable = !session->socket().poll(Poco::Timespan(0), Poco::Net::Socket::SELECT_READ);
@@ -468,9 +476,10 @@ bool HttpDownloadRequest::HasMoreData()
     if (!responseStream)
         return false;
     const bool known = lengthKnown.load();
-    if (responseStream->good() && (!known || bytesReceived < contentLength.load())) {
-        // Look ahead when nothing is buffered, so that the end of the body is
-        // seen here and ReadChunk never has to return 0 for it.
+    if (!known && responseStream->good()) {
+        // A body without a length ends where its stream does: look ahead when
+        // nothing is buffered, so that its end is seen here and ReadChunk
+        // never has to return 0 for it.
         std::streambuf* source = responseStream->rdbuf();
         try {
             if (source->in_avail() <= 0 &&

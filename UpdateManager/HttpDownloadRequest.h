@@ -56,7 +56,9 @@ public:
     // ConnectionFailed.
     void Open(const std::string& url);
     // True while body data is to be read; otherwise settles the status
-    // (Complete, Interrupted or Error) and drops the body stream.
+    // (Complete, Interrupted or Error) and drops the body stream. For a body
+    // of unknown length it waits for the next byte (at most the time-out), so
+    // that its end is seen here and not by an empty ReadChunk.
     bool HasMoreData();
     // Reads up to ChunkSize body bytes into `out` and returns their count;
     // call after HasMoreData returned true. The downloaded size is the put
@@ -81,6 +83,9 @@ public:
     bool GetJson(const std::string& url, boost::property_tree::ptree& out, std::function<void(double)> callback);
 
 private:
+    // The HTTP client session, which also tells whether it holds unread bytes.
+    class Session;
+
     // Sends one GET to `uri` and reads the answer's header.
     std::istream& Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
                            Poco::Net::HTTPResponse& response);
@@ -97,7 +102,7 @@ private:
     void Refuse(TransferStatus outcome);
     void UpdateProgress();
 
-    std::unique_ptr<Poco::Net::HTTPClientSession> session;
+    std::unique_ptr<Session> session;
     std::istream* responseStream;
     char buffer[ChunkSize];
     int64_t bytesReceived;

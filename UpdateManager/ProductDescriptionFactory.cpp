@@ -120,7 +120,7 @@ bool ProductDescriptionFactory::Create(const std::string& inSKU, const std::stri
 
         out.checksum = resource.get<std::string>("checksum", "");
         return true;
-    } catch (const std::exception& e) {
+    } catch (const pt::ptree_error& e) {
         log->Error("description", CreateLabel, e.what());
         return false;
     }
@@ -145,12 +145,13 @@ void ProductDescriptionFactory::WriteReleaseNotes(const std::string& inSKU, cons
         stream << html;
         stream.close();
         if (stream.fail()) {
+            // A short notes file is worse than none.
             boost::system::error_code ignored;
             fs::remove(fs::path(file), ignored);
             return;
         }
         out.releaseNotes = "file://" + file;
-    } catch (const std::exception& e) {
+    } catch (const fs::filesystem_error& e) {
         CSingleton<CLog>::GetInstance()->Error("description", CreateLabel, e.what(), "\n", "[LOG] ## ", "dest_dir",
                                                " = ", dest);
     }

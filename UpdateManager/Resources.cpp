@@ -10,11 +10,7 @@ Resources::~Resources() = default;
 
 std::string Resources::GetFolder() const
 {
-    std::string copy;
-    {
-        std::lock_guard<std::mutex> lock(fieldsMutex);
-        copy = folder;
-    }
+    const std::string copy = folder;
     if (copy.empty())
         CSingleton<CLog>::GetInstance()->Error("description", "Resources Folder not yet defined");
     return copy;
@@ -22,7 +18,6 @@ std::string Resources::GetFolder() const
 
 void Resources::SetFolderForTesting(const std::string& newFolder)
 {
-    std::lock_guard<std::mutex> lock(fieldsMutex);
     folder = newFolder;
 }
 

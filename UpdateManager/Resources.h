@@ -4,7 +4,6 @@
 
 #include "Common/Singleton.h"
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,6 @@ protected:
     friend class CSingleton<Resources>;
     Resources();
 
-    mutable std::mutex fieldsMutex;
     std::vector<std::string> entries;
     std::string folder;
 };

@@ -18,23 +18,6 @@ std::string ResourcesApiPath(const std::string& sku, const std::string& type, co
     return path.str();
 }
 
-namespace {
-
-// Number of elements of a JSON array; an object, a string or a number
-// holds none.
-int ArrayElementCount(const pt::ptree& node)
-{
-    int count = 0;
-    for (const auto& child : node) {
-        if (!child.first.empty())
-            return 0;
-        ++count;
-    }
-    return count;
-}
-
-} // namespace
-
 ResourceResponse::ResourceResponse(const pt::ptree& answer)
     : valid(false)
 {
@@ -47,7 +30,7 @@ void ResourceResponse::Parse(const pt::ptree& answer)
     try {
         const int total = answer.get<int>("total");
         const pt::ptree list = answer.get_child("resources");
-        const int count = ArrayElementCount(list);
+        const int count = static_cast<int>(list.size());
         if (count == 0) {
             log->Warning("update_manager", "Resource is empty");
         } else if (count == total) {

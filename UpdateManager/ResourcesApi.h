@@ -15,8 +15,8 @@ std::string ResourcesApiPath(const std::string& sku, const std::string& type, co
                              const std::string& version);
 
 // The service's answer {"total": n, "resources": [...]}: valid when
-// "resources" is a non-empty array of exactly "total" elements; the first
-// element is the resource.
+// "resources" holds exactly "total" children, at least one; the first child
+// is the resource.
 class ResourceResponse {
 public:
     explicit ResourceResponse(const boost::property_tree::ptree& answer);

@@ -123,10 +123,13 @@ TEST(ResourceResponse, ChecksTheAnswer)
         {R"({"total": 1, "resources": []})", false, "", "warning", "Resource is empty"},
         {R"({"total": 0, "resources": "abc"})", false, "", "warning", "Resource is empty"},
         {R"({"total": 0, "resources": 5})", false, "", "warning", "Resource is empty"},
-        // An object is no list of resources, whatever its member count.
-        {R"({"total": 1, "resources": {"product_sku": "A"}})", false, "", "warning", "Resource is empty"},
-        {R"({"total": 2, "resources": {"product_sku": "A", "name": "n"}})", false, "", "warning",
-         "Resource is empty"},
+        // An object counts its members like an array its elements; its first
+        // member is the resource.
+        {R"({"total": 2, "resources": {"x": {"product_sku": "A"}, "y": {"product_sku": "B"}}})", true, "A", "",
+         ""},
+        {R"({"total": 1, "resources": {"x": {"product_sku": "A"}, "y": {"product_sku": "B"}}})", false, "", "error",
+         "Invalid resources: got 2 while total indicates 1"},
+        {R"({"total": 0, "resources": {}})", false, "", "warning", "Resource is empty"},
         {R"({"resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
         {R"({"total": "one", "resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
         {R"({"total": 1.5, "resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
@@ -304,12 +307,22 @@ TEST(ProductDescriptionFactory, MissingRequiredMembers)
         EXPECT_GT(capture.lines[0].message.size(), CreateLabel.size());
     }
 
-    // A resource that is a bare value, as a list of strings gives.
-    LogCapture capture;
-    ProductDescription out;
-    const ResourceResponse response(Json(R"({"total": 1, "resources": ["ABC"]})"));
-    ASSERT_TRUE(response.IsValid());
-    EXPECT_FALSE(ProductDescriptionFactory().Create("ABC", "soft", "0.0", response.GetResource(), out));
+    // A resource that is a bare value, as a list of strings gives, or an
+    // object of plain members: the answer counts as valid, the resource is
+    // refused.
+    for (const char* answer : {R"({"total": 1, "resources": ["ABC"]})",
+                               R"({"total": 1, "resources": {"product_sku": "ABC"}})"}) {
+        SCOPED_TRACE(answer);
+        LogCapture capture;
+        ProductDescription out = Sentinel();
+        const ResourceResponse response(Json(answer));
+        ASSERT_TRUE(response.IsValid());
+        EXPECT_FALSE(ProductDescriptionFactory().Create("ABC", "soft", "0.0", response.GetResource(), out));
+        EXPECT_EQ(out.sku, "old");
+        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
+        EXPECT_EQ(capture.lines[0].message.compare(0, CreateLabel.size(), CreateLabel), 0)
+            << capture.lines[0].message;
+    }
 }
 
 TEST(ProductDescriptionFactory, ProductPageFallback)
@@ -591,4 +604,24 @@ TEST_F(ReleaseNotes, UnusableFoldersLeaveReleaseNotesAlone)
         EXPECT_EQ(message.substr(message.size() - tail.size()), tail);
     }
     EXPECT_FALSE(fs::exists(scratch / "missing"));
+}
+
+TEST_F(ReleaseNotes, FailedWriteLeavesNoNotesFile)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    // The notes file is a link to a device on which every write fails.
+    fs::create_directories(scratch / "temp");
+    const fs::path file = scratch / "temp" / "ABC.html";
+    fs::create_symlink("/dev/full", file);
+    PointResourcesAt(Folder());
+    LogCapture capture;
+    ProductDescription out;
+    out.releaseNotes = "before";
+    ASSERT_TRUE(CreateWithNotes("ABC", "<p>notes</p>", out));
+    EXPECT_EQ(out.releaseNotes, "before");
+    EXPECT_EQ(out.checksum, "c");
+    boost::system::error_code error;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(file, error))) << "the failed notes file is left";
+    EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
 }

@@ -215,8 +215,9 @@ TEST_F(OsRange, IsPlatformSupportedAgainstSeveralOses)
         {"7.0", "x", {6, 2, 0}, false},
         {"x", "7.0", {6, 2, 0}, false},
         {"6.1", "x", {6, 2, 0}, false},
-        // Display version plays no part.
+        // A piece is read up to its first non-digit.
         {"6.1sp1", "", {6, 1, 0}, true},
+        {"", "6.1sp1", {6, 1, 9}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("[" + c.min + ", " + c.max + "] on " + std::to_string(c.os.major) + "."

@@ -666,8 +666,7 @@ struct TestServer::Impl {
             fault = Fault{};
         } else if (hasFault && !fault.rawResponse.empty()) {
             if (fault.cutBeforeHeaders && !DoCut(connection, fault)) return false;
-            SendAll(connection, fault.rawResponse);
-            return false;
+            return SendAll(connection, fault.rawResponse) && fault.rawKeepsConnection;
         } else {
             BuildPlan(record, hasFault, fault, plan);
         }

@@ -132,6 +132,7 @@ struct Fault {
     bool closeAfterResponse = false;  // "Connection: close" and close after the answer
     std::chrono::milliseconds delayBeforeHeaders{0};  // wait before the status line
     std::string rawResponse;  // when not empty: these bytes are sent as they are, then close
+    bool rawKeepsConnection = false;  // after rawResponse: read the next request instead of closing
 
     static Fault StallAfter(std::int64_t bytes,
                             std::chrono::milliseconds stallFor = std::chrono::milliseconds(-1));
