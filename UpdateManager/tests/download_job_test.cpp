@@ -602,3 +602,41 @@ TEST_F(DownloadJob, WriteFailureFailsAtOnce)
     EXPECT_EQ(ReadWholeFile(target), big.substr(0, ChildFileLimit));
     EXPECT_EQ(Requests().size(), 1u);
 }
+
+TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
+{
+    struct Case {
+        const char* name;
+        int64_t partial;
+        int64_t expectedSize;
+        double progress;
+    };
+    const Case cases[] = {
+        {"4000 of 10000 bytes kept", 4000, 10000, 0.4},
+        {"partial file beyond the announced size", 12000, 10000, 1.0},
+        {"no announced size", 4000, 0, 0.0},
+    };
+    const std::string url = Serve();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A job that completed leaves progress 1.0 behind.
+        boost::filesystem::remove(target);
+        downloader->Start(Record(url, target));
+        ASSERT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
+        ASSERT_DOUBLE_EQ(downloader->GetProgress(), 1.0);
+
+        // The answer is held back, so the first value can be read.
+        Fault slow;
+        slow.delayBeforeHeaders = std::chrono::milliseconds(500);
+        server.SetFault(FilePath, slow, 1);
+        WriteWholeFile(target, payload.substr(0, static_cast<std::size_t>(c.partial)));
+        downloader->Start(DownloaderBackgrounder::Data(url, target, md5, c.expectedSize, c.partial));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (downloader->GetState() == DownloadState::Idle && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_EQ(downloader->GetState(), DownloadState::Downloading);
+        EXPECT_DOUBLE_EQ(downloader->GetProgress(), c.progress);
+        EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
+        EXPECT_EQ(ReadWholeFile(target), payload);
+    }
+}
