@@ -1,5 +1,6 @@
 #include "UpdateManager/DiskImage.h"
 
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
 #include "platform/DiskImageTools.h"
@@ -18,8 +19,8 @@
 
 using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
-using scanner_test::LogCapture;
-using scanner_test::LogLine;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using scanner_test::TempDir;
 
 namespace {
@@ -126,7 +127,7 @@ TEST_F(DiskImageTest, MountRunsTheToolWithOneArgumentPerPath)
         WriteTool(attachTool, c.action, c.code);
         const fs::path image = Image(c.imageName);
         const fs::path mountPoint = dir.path / c.mountName;
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         EXPECT_EQ(MountInstaller(image, mountPoint), c.ok);
         EXPECT_EQ(Recorded(), (std::vector<std::string>{"attach", image.string(), "-mountpoint", mountPoint.string()}));
         std::vector<LogLine> expected = {
@@ -171,7 +172,7 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         EXPECT_FALSE(MountInstaller(c.image, c.mountPoint));
         EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("info", "Mounting installer."), c.line}));
         EXPECT_TRUE(Recorded().empty());
@@ -179,7 +180,7 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
     }
 
     // A status query that fails.
-    LogCapture log;
+    LogCapture log{scanner_test::LogCategories};
     EXPECT_FALSE(MountInstaller(tooLong, dir.path / "mnt"));
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -191,7 +192,7 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
 TEST_F(DiskImageTest, MountWithAMissingTool)
 {
     const fs::path image = Image();
-    LogCapture log;
+    LogCapture log{scanner_test::LogCategories};
     EXPECT_FALSE(MountInstaller(image, dir.path / "mnt"));
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 4u);
@@ -234,7 +235,7 @@ TEST_F(DiskImageTest, Unmount)
         WriteTool(unmountTool, c.action, c.code);
         const fs::path mountPoint = dir.path / c.mountName;
         scanner_test::WriteText(mountPoint / "volume", "data");
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         EXPECT_EQ(UnmountInstaller(mountPoint), c.ok);
         EXPECT_EQ(Recorded(), (std::vector<std::string>{"-f", mountPoint.string()}));
         EXPECT_EQ(fs::exists(mountPoint), c.folderStays);
@@ -252,13 +253,13 @@ TEST_F(DiskImageTest, UnmountRefusals)
 {
     WriteTool(unmountTool, ":", 0);
     {
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         EXPECT_FALSE(UnmountInstaller(dir.path / "mnt"));
         EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("error", "Cannot unmount " + Quoted(dir.path / "mnt")
                                                                        + " because the directory does not exist")}));
     }
     {
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         const fs::path tooLong = dir.path / std::string(300, 'n');
         EXPECT_FALSE(UnmountInstaller(tooLong));
         const std::vector<LogLine> lines = log.Lines();

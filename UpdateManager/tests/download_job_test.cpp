@@ -3,7 +3,7 @@
 
 #include "UpdateManager/DownloaderBackgrounder.h"
 #include "UpdateManager/tests/support/download_files.h"
-#include "UpdateManager/tests/support/download_log.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 
 #include "testserver/TestServer.h"
 
@@ -25,7 +25,8 @@
 #include <thread>
 #include <vector>
 
-using Quendal::Testing::DownloadLogCapture;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using Quendal::Testing::DownloadPayload;
 using Quendal::Testing::DownloadScratchFolder;
 using Quendal::Testing::FileSizeOf;
@@ -102,7 +103,7 @@ protected:
 
     std::string CompleteLine(const std::string& file) const { return "Download complete (\"" + file + "\")"; }
 
-    DownloadLogCapture log;
+    LogCapture log{{"download"}};
     DownloadScratchFolder scratch;
     TestServer server;
     const std::string payload = DownloadPayload(200 * 1024);
@@ -392,8 +393,8 @@ TEST_F(DownloadJob, UrlSchemes)
         EXPECT_GE(log.IndexOf(c.line, before), 0) << c.line;
         EXPECT_EQ(Requests().size(), c.state == DownloadState::Completed ? 1u : 0u);
     }
-    for (const std::string& line : log.Find("FTP is not supported"))
-        EXPECT_NE(line.find("| error  |"), std::string::npos) << line;
+    for (const LogLine& line : log.Find("FTP is not supported"))
+        EXPECT_EQ(line.level, "error") << line;
 }
 
 TEST_F(DownloadJob, HostsThatBeginLikeASchemeArePlainHostNames)
@@ -528,7 +529,7 @@ TEST_F(DownloadJob, TargetThatCannotBeWrittenFailsAtOnce)
         EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Failed);
         const int line = log.IndexOf(c.line, before);
         ASSERT_GE(line, 0);
-        EXPECT_NE(log.Lines()[static_cast<std::size_t>(line)].find("| error  |"), std::string::npos);
+        EXPECT_EQ(log.Lines()[static_cast<std::size_t>(line)].level, "error");
     }
     EXPECT_TRUE(Requests().empty()) << "nothing is downloaded into the void";
 }
@@ -553,7 +554,7 @@ TEST(DownloadJobChild, WriteBeyondTheFileSizeLimit)
     const rlimit limit{ChildFileLimit, ChildFileLimit};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
 
-    DownloadLogCapture log;
+    LogCapture log{{"download"}};
     {
         DownloaderBackgrounder downloader("soft/LIMIT");
         downloader.Start(DownloaderBackgrounder::Data(url, file, std::string(), 0, 0));
@@ -564,10 +565,10 @@ TEST(DownloadJobChild, WriteBeyondTheFileSizeLimit)
         EXPECT_GE(downloader.GetProgress(), 0.0);
         EXPECT_LT(downloader.GetProgress(), 1.0);
     }
-    const std::vector<std::string> errors = log.Find("Error while writing ");
+    const std::vector<LogLine> errors = log.Find("Error while writing ");
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("| error  |"), std::string::npos) << errors[0];
-    EXPECT_NE(errors[0].find(std::strerror(EFBIG)), std::string::npos) << errors[0];
+    EXPECT_EQ(errors[0].level, "error") << errors[0];
+    EXPECT_NE(errors[0].message.find(std::strerror(EFBIG)), std::string::npos) << errors[0];
     EXPECT_FALSE(log.Contains("Checksum"));
     EXPECT_FALSE(log.Contains("The size of "));
 }

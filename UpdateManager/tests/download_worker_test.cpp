@@ -2,7 +2,7 @@
 
 #include "UpdateManager/ActiveDownloader.h"
 #include "UpdateManager/BlockingQueue.h"
-#include "UpdateManager/tests/support/download_log.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-using Quendal::Testing::DownloadLogCapture;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using Quendal::UpdateManager::ActiveDownloader;
 using Quendal::UpdateManager::BlockingQueue;
 
@@ -86,7 +87,7 @@ TEST(DownloadBlockingQueue, WaitAndPopBlocksUntilAnotherThreadPushes)
 
 class DownloadWorker : public ::testing::Test {
 protected:
-    DownloadLogCapture log;
+    LogCapture log{{"download"}};
 };
 
 TEST_F(DownloadWorker, RunsTasksOneAtATimeInPostingOrder)
@@ -114,8 +115,10 @@ TEST_F(DownloadWorker, RunsTasksOneAtATimeInPostingOrder)
     EXPECT_FALSE(overlapped.load());
     EXPECT_TRUE(log.Contains("ActiveDownloader Start Threadsoft/ORDER"));
     EXPECT_TRUE(log.Contains("ActiveDownloader Exit Threadsoft/ORDER"));
-    for (const std::string& line : log.Find("ActiveDownloader"))
-        EXPECT_NE(line.find("| download        | debug  |"), std::string::npos) << line;
+    for (const LogLine& line : log.Find("ActiveDownloader")) {
+        EXPECT_EQ(line.category, "download") << line;
+        EXPECT_EQ(line.level, "debug") << line;
+    }
 }
 
 TEST_F(DownloadWorker, DestructionRunsQueuedTasksBeforeTheExitLineAndReturnsAfterThem)
@@ -175,12 +178,13 @@ TEST_F(DownloadWorker, SurvivesThrowingTasksAndLogsThem)
         worker->Post([&] { journal.Add("after other exception"); });
     }
     EXPECT_EQ(journal.Entries(), (std::vector<std::string>{"after std exception", "after other exception"}));
-    const std::vector<std::string> failures = log.Find("task failed");
+    const std::vector<LogLine> failures = log.Find("task failed");
     ASSERT_EQ(failures.size(), 2u);
-    EXPECT_NE(failures[0].find("| download        | error  |"), std::string::npos) << failures[0];
-    EXPECT_NE(failures[0].find("soft/THROW"), std::string::npos) << failures[0];
-    EXPECT_NE(failures[0].find("disk on fire"), std::string::npos) << failures[0];
-    EXPECT_NE(failures[1].find("unknown exception"), std::string::npos) << failures[1];
+    EXPECT_EQ(failures[0].category, "download") << failures[0];
+    EXPECT_EQ(failures[0].level, "error") << failures[0];
+    EXPECT_NE(failures[0].message.find("soft/THROW"), std::string::npos) << failures[0];
+    EXPECT_NE(failures[0].message.find("disk on fire"), std::string::npos) << failures[0];
+    EXPECT_NE(failures[1].message.find("unknown exception"), std::string::npos) << failures[1];
     EXPECT_GE(log.IndexOf("ActiveDownloader Exit Threadsoft/THROW"), 0);
 }
 

@@ -2,6 +2,7 @@
 // for the 10-second socket time-out.
 
 #include "UpdateManager/HttpDownloadRequest.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "http_test_util.h"
 #include "testserver/TestServer.h"
 
@@ -12,10 +13,10 @@
 
 namespace {
 
+using Quendal::Testing::LogCapture;
 using Quendal::Testing::PatternBody;
 using Quendal::Testing::ReadBody;
 using Quendal::Testing::SameBytes;
-using Quendal::Testing::WebLogCapture;
 using Quendal::UpdateManager::HttpDownloadRequest;
 using Quendal::UpdateManager::TransferStatus;
 using testserver::Fault;
@@ -33,7 +34,7 @@ protected:
         server.AddContent("/setup.bin", body);
     }
 
-    WebLogCapture log;
+    LogCapture log{{"web"}};
     TestServer server;
     HttpDownloadRequest request;
     const std::string body = PatternBody(20000);

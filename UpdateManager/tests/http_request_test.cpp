@@ -1,6 +1,7 @@
 // HttpDownloadRequest against the HTTP test server on 127.0.0.1.
 
 #include "UpdateManager/HttpDownloadRequest.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "http_test_util.h"
 #include "testserver/TestServer.h"
 
@@ -18,10 +19,10 @@
 namespace {
 
 using Quendal::Testing::BodyRead;
+using Quendal::Testing::LogCapture;
 using Quendal::Testing::PatternBody;
 using Quendal::Testing::ReadBody;
 using Quendal::Testing::SameBytes;
-using Quendal::Testing::WebLogCapture;
 using Quendal::UpdateManager::HttpDownloadRequest;
 using Quendal::UpdateManager::TransferStatus;
 using testserver::Fault;
@@ -83,7 +84,7 @@ protected:
 
     std::string Expand(const std::string& pattern) const { return Replace(pattern, "{host}", host); }
 
-    WebLogCapture log;
+    LogCapture log{{"web"}};
     TestServer server;
     HttpDownloadRequest request;
     std::string host;
@@ -786,7 +787,7 @@ TEST_F(HttpRequestTest, CredentialsFromTheUserInfo)
         EXPECT_EQ(BasicAuthorization(c.user, c.password), requests[0].authorization);
         EXPECT_EQ(1, log.Count("debug", std::string("Authenticate with ") + c.user + ":***"));
         if (*c.password) {
-            for (const std::string& line : log.Lines()) {
+            for (const std::string& line : log.RawLines()) {
                 EXPECT_EQ(std::string::npos, line.find(c.password)) << line;
                 EXPECT_EQ(std::string::npos, line.find(std::string(c.userInfo).substr(std::string(c.userInfo).find(':'))))
                     << line;

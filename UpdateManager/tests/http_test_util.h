@@ -1,42 +1,17 @@
 #pragma once
-// Helpers of the HTTP request tests (header only): a "web" log capture and a body reader.
+// Helpers of the HTTP request tests (header only): a body reader and byte comparisons.
 
-#include "Common/Log.h"
 #include "UpdateManager/HttpDownloadRequest.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace Quendal {
 namespace Testing {
-
-// Collects the lines of one category (enabled at level 0) while it lives.
-// Create it while no other thread logs.
-class WebLogCapture : public CLogLineObserver {
-public:
-    explicit WebLogCapture(const std::string& category = "web");
-    ~WebLogCapture() override;
-    WebLogCapture(const WebLogCapture&) = delete;
-    WebLogCapture& operator=(const WebLogCapture&) = delete;
-
-    void OnLine(const std::string& line) override;
-
-    std::vector<std::string> Lines() const;
-    // Lines at `level` ("debug", "error", ...) whose message contains `text`.
-    int Count(const std::string& level, const std::string& text) const;
-    // Some line (any level) contains `text`.
-    bool Contains(const std::string& text) const;
-    void Clear();
-
-private:
-    mutable std::mutex mutex;
-    std::vector<std::string> lines;
-};
 
 // What ReadBody saw.
 struct BodyRead {
@@ -54,61 +29,6 @@ BodyRead ReadBody(UpdateManager::HttpDownloadRequest& request, std::ostream& out
 
 // `size` bytes of a pattern that shows shifted or doubled ranges.
 std::string PatternBody(std::size_t size);
-
-inline WebLogCapture::WebLogCapture(const std::string& category)
-{
-    CLog* log = CSingleton<CLog>::GetInstance();
-    log->ClearCategoriesForTesting();
-    log->EnableCategoryForTesting(category, CLog::Level::Debug);
-    log->SetLineObserverForTesting(this);
-}
-
-inline WebLogCapture::~WebLogCapture()
-{
-    CLog* log = CSingleton<CLog>::GetInstance();
-    log->SetLineObserverForTesting(nullptr);
-    log->ClearCategoriesForTesting();
-}
-
-inline void WebLogCapture::OnLine(const std::string& line)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(line);
-}
-
-inline std::vector<std::string> WebLogCapture::Lines() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return lines;
-}
-
-inline int WebLogCapture::Count(const std::string& level, const std::string& text) const
-{
-    std::string column = level;
-    column.resize(6, ' ');
-    const std::string levelPart = " | " + column + " | ";
-    int count = 0;
-    for (const std::string& line : Lines()) {
-        const std::size_t at = line.find(levelPart);
-        if (at != std::string::npos && line.find(text, at + levelPart.size()) != std::string::npos)
-            ++count;
-    }
-    return count;
-}
-
-inline bool WebLogCapture::Contains(const std::string& text) const
-{
-    for (const std::string& line : Lines())
-        if (line.find(text) != std::string::npos)
-            return true;
-    return false;
-}
-
-inline void WebLogCapture::Clear()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.clear();
-}
 
 inline BodyRead ReadBody(UpdateManager::HttpDownloadRequest& request, std::ostream& out)
 {

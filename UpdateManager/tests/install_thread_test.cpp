@@ -3,7 +3,7 @@
 
 #include "UpdateManager/InstallThread.h"
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/download_log.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "UpdateManager/tests/support/installer_support.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -75,7 +75,7 @@ protected:
         return finished;
     }
 
-    DownloadLogCapture log{{"install"}}; // before the thread starts, gone after it is joined
+    LogCapture log{{"install"}}; // before the thread starts, gone after it is joined
     InstallerScratch scratch;
     fs::path record = scratch / "record.txt";
     std::deque<Installer> records; // stable addresses
@@ -86,7 +86,7 @@ TEST_F(InstallThreadTest, StartsIdleAndStops)
 {
     InstallThread* thread = CSingleton<InstallThread>::GetInstance();
     EXPECT_TRUE(log.WaitFor("Start install thread"));
-    EXPECT_TRUE(HasLine(log, "install", "info", "Start install thread")) << Dump(LogLines(log));
+    EXPECT_TRUE(log.Has("install", "info", "Start install thread")) << log.Describe();
     EXPECT_FALSE(thread->HasFinished());
     EXPECT_EQ(thread->PopFinished(), nullptr);
     EXPECT_TRUE(thread->Enqueue(nullptr));
@@ -160,9 +160,9 @@ TEST_F(InstallThreadTest, QueuesHoldThirtyTwoRecords)
     // Launch on a full queue reports it instead of leaving the record waiting.
     EXPECT_FALSE(launched.Launch());
     EXPECT_EQ(launched.GetStatus(), UpdateStatus::Error);
-    EXPECT_TRUE(HasLine(log, "install", "error",
+    EXPECT_TRUE(log.Has("install", "error",
                         "Install queue is full; not running \"" + launched.GetInstallerPath().string() + "\""))
-        << Dump(LogLines(log));
+        << log.Describe();
 
     // 33 records finish while nobody collects; the finished queue holds 32,
     // and the last is handed over once there is room.

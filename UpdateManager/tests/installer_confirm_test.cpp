@@ -1,7 +1,7 @@
 // The installer record: construction, the confirm file and the state check.
 
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/download_log.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "UpdateManager/tests/support/installer_support.h"
 #include "platform/Process.h"
 
@@ -18,10 +18,7 @@
 namespace fs = boost::filesystem;
 using Quendal::UpdateManager::Installer;
 using Quendal::UpdateManager::UpdateStatus;
-using Quendal::Testing::DownloadLogCapture;
-using Quendal::Testing::Dump;
-using Quendal::Testing::HasLineLike;
-using Quendal::Testing::LogLines;
+using Quendal::Testing::LogCapture;
 using Quendal::Testing::InstallerScratch;
 using Quendal::Testing::ReadFile;
 using Quendal::Testing::WriteFile;
@@ -139,7 +136,7 @@ TEST_F(InstallerConfirmTest, BigInstallerValidates)
 
 TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWritten)
 {
-    DownloadLogCapture log({"update_manager"});
+    LogCapture log({"update_manager"});
     struct Case {
         const char* name;
         fs::path installer;
@@ -160,9 +157,9 @@ TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWritten)
         installer.SetStatus(UpdateStatus::DownloadInProgress);
         EXPECT_FALSE(installer.WriteConfirmFile(""));
         EXPECT_EQ(installer.GetStatus(), UpdateStatus::DownloadError);
-        EXPECT_TRUE(HasLineLike(log, "update_manager", "error",
+        EXPECT_TRUE(log.HasLike("update_manager", "error",
                                 "Failed to write confirm file " + c.installer.string() + ".confirm(", ")"))
-            << Dump(LogLines(log));
+            << log.Describe();
     }
     EXPECT_FALSE(fs::exists(gone.parent_path()));
     EXPECT_TRUE(fs::is_directory(confirmPath));
@@ -306,7 +303,7 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
         if (c.installerName.size() < 250)
             Create(confirm, c.confirm);
 
-        DownloadLogCapture log({"update_manager"});
+        LogCapture log({"update_manager"});
         Installer record(Url, installer, UpdateStatus::Unknown);
         record.SetStatus(UpdateStatus::Error);
         record.CheckState(c.local, c.remote);
@@ -322,10 +319,10 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
         for (const Logged& line : c.logged) {
             std::string prefix = Quendal::ReplaceAll(line.prefix, "{confirm}", confirm.string());
             prefix = Quendal::ReplaceAll(prefix, "{installer}", installer.string());
-            EXPECT_TRUE(HasLineLike(log, "update_manager", line.level, prefix, ")")) << prefix << "\n"
-                                                                                 << Dump(LogLines(log));
+            EXPECT_TRUE(log.HasLike("update_manager", line.level, prefix, ")")) << prefix << "\n"
+                                                                                 << log.Describe();
         }
-        EXPECT_EQ(LogLines(log).size(), c.logged.size()) << Dump(LogLines(log));
+        EXPECT_EQ(log.Lines().size(), c.logged.size()) << log.Describe();
     }
 }
 

@@ -1,7 +1,7 @@
 // Running one installer: real shell-script installers in a scratch folder.
 
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/download_log.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "UpdateManager/tests/support/installer_support.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -62,7 +62,7 @@ TEST_F(InstallerRunTest, ExitCodeGivesTheStatus)
 
 TEST_F(InstallerRunTest, SilentOnlyWhenAsked)
 {
-    DownloadLogCapture log({"install"});
+    LogCapture log({"install"});
     const fs::path path = scratch / "My Product Setup.exe";
     WriteScriptInstaller(path, {"setup", 0, record, {}, false});
 
@@ -70,27 +70,27 @@ TEST_F(InstallerRunTest, SilentOnlyWhenAsked)
     silent.Run();
     EXPECT_EQ(silent.GetStatus(), UpdateStatus::InstallComplete);
     EXPECT_EQ(ReadLines(record), (std::vector<std::string>{"start setup 1", "arg /SILENT", "end setup"}));
-    EXPECT_TRUE(HasLine(log, "install", "info", "Run " + path.string())) << Dump(LogLines(log));
-    EXPECT_TRUE(HasLine(log, "install", "info", "Open silent installer " + path.string())) << Dump(LogLines(log));
+    EXPECT_TRUE(log.Has("install", "info", "Run " + path.string())) << log.Describe();
+    EXPECT_TRUE(log.Has("install", "info", "Open silent installer " + path.string())) << log.Describe();
 
     fs::remove(record);
     Installer interactive = Record(path, false);
     interactive.Run();
     EXPECT_EQ(interactive.GetStatus(), UpdateStatus::InstallComplete);
     EXPECT_EQ(ReadLines(record), (std::vector<std::string>{"start setup 0", "end setup"}));
-    EXPECT_TRUE(HasLine(log, "install", "info", "Open installer " + path.string())) << Dump(LogLines(log));
-    EXPECT_EQ(LogLines(log).size(), 4u) << Dump(LogLines(log));
+    EXPECT_TRUE(log.Has("install", "info", "Open installer " + path.string())) << log.Describe();
+    EXPECT_EQ(log.Lines().size(), 4u) << log.Describe();
 }
 
 TEST_F(InstallerRunTest, MissingInstallerNeedsAnUpdate)
 {
-    DownloadLogCapture log({"install"});
+    LogCapture log({"install"});
     const fs::path path = scratch / "gone.exe";
     Installer installer = Record(path, true);
     installer.Run();
     EXPECT_EQ(installer.GetStatus(), UpdateStatus::UpdateNeeded);
     EXPECT_EQ(installer.GetProgress(), -1.0);
-    EXPECT_TRUE(HasLine(log, "install", "error", "\"" + path.string() + "\" does not exist")) << Dump(LogLines(log));
+    EXPECT_TRUE(log.Has("install", "error", "\"" + path.string() + "\" does not exist")) << log.Describe();
     EXPECT_FALSE(log.Contains("Open"));
 }
 
@@ -125,29 +125,29 @@ TEST_F(InstallerRunTest, ProgramThatCannotStartIsAnError)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path path = c.make();
-        DownloadLogCapture log({"install"});
+        LogCapture log({"install"});
         Installer installer = Record(path, true);
         installer.Run();
         EXPECT_EQ(installer.GetStatus(), UpdateStatus::Error);
         EXPECT_EQ(installer.GetProgress(), -1.0);
         // The status tells; no line beyond the two of every run.
-        EXPECT_TRUE(HasLine(log, "install", "info", "Run " + path.string()));
-        EXPECT_TRUE(HasLine(log, "install", "info", "Open silent installer " + path.string()));
-        EXPECT_EQ(LogLines(log).size(), 2u) << Dump(LogLines(log));
+        EXPECT_TRUE(log.Has("install", "info", "Run " + path.string()));
+        EXPECT_TRUE(log.Has("install", "info", "Open silent installer " + path.string()));
+        EXPECT_EQ(log.Lines().size(), 2u) << log.Describe();
         EXPECT_FALSE(installer.RunInstaller(path.string(), false));
     }
 }
 
 TEST_F(InstallerRunTest, FileSystemErrorIsAnError)
 {
-    DownloadLogCapture log({"install"});
+    LogCapture log({"install"});
     const fs::path path = scratch / std::string(300, 'n'); // a name the file system refuses
     Installer installer = Record(path, true);
     installer.Run();
     EXPECT_EQ(installer.GetStatus(), UpdateStatus::Error);
     EXPECT_EQ(installer.GetProgress(), -1.0);
-    EXPECT_TRUE(HasLine(log, "install", "info", "Run " + path.string())) << Dump(LogLines(log));
-    EXPECT_TRUE(HasLineLike(log, "install", "error", "Failed to run installer: ", "")) << Dump(LogLines(log));
+    EXPECT_TRUE(log.Has("install", "info", "Run " + path.string())) << log.Describe();
+    EXPECT_TRUE(log.HasLike("install", "error", "Failed to run installer: ", "")) << log.Describe();
     EXPECT_FALSE(log.Contains("Open"));
     EXPECT_FALSE(log.Contains("does not exist"));
 }

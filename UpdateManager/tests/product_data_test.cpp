@@ -1,14 +1,14 @@
 // The engine's record per product and its shared download job runner.
 
 #include "UpdateManager/ProductData.h"
-#include "UpdateManager/tests/support/download_log.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <optional>
 
-using Quendal::Testing::DownloadLogCapture;
+using Quendal::Testing::LogCapture;
 using Quendal::UpdateManager::DownloaderBackgrounder;
 using Quendal::UpdateManager::DownloadState;
 using Quendal::UpdateManager::ProductData;
@@ -18,7 +18,7 @@ namespace {
 
 TEST(ProductData, NewRecord)
 {
-    DownloadLogCapture log({"download"});
+    LogCapture log({"download"});
     {
         ProductData data("soft/ABC");
         EXPECT_EQ(data.description.localVersion, "");
@@ -39,7 +39,7 @@ TEST(ProductData, NewRecord)
 
 TEST(ProductData, CopiesShareTheDownloaderAndTheLastDestroysIt)
 {
-    DownloadLogCapture log({"download"});
+    LogCapture log({"download"});
     std::weak_ptr<DownloaderBackgrounder> runner;
     std::optional<ProductData> copy;
     {

@@ -1,5 +1,6 @@
 #include "UpdateManager/Registry.h"
 
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
 #include "platform/Registry.h"
@@ -13,8 +14,8 @@ using namespace Quendal::UpdateManager;
 using platform::RegistryHive;
 namespace RegistryType = platform::RegistryType;
 namespace seam = platform::testing;
-using scanner_test::LogCapture;
-using scanner_test::LogLine;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
 using scanner_test::TempDir;
 
@@ -104,7 +105,7 @@ TEST_F(RegistryTest, HivesPathsAndNames)
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product", L"Multi", false, "untouched"},
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product", L"Binary", false, "untouched"},
     };
-    LogCapture log;
+    LogCapture log{scanner_test::LogCategories};
     for (const Case& c : cases) {
         SCOPED_TRACE(NarrowFromWide(c.key) + " / " + NarrowFromWide(c.name));
         const Read read = ReadValue(c.key, c.name);
@@ -119,7 +120,7 @@ TEST_F(RegistryTest, UnknownHiveWritesTheExternalErrorLine)
     for (const std::wstring key : {L"HKLM\\SOFTWARE\\Vendor\\Product", L"", L"SOFTWARE\\Vendor\\Product",
                                    L"HKEY_USERS\\S-1-5\\Software"}) {
         SCOPED_TRACE(NarrowFromWide(key));
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         const Read read = ReadValue(key, L"InstallDir");
         EXPECT_FALSE(read.ok);
         EXPECT_EQ(read.value, "untouched");

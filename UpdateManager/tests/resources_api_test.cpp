@@ -1,7 +1,7 @@
-#include "Common/Log.h"
 #include "UpdateManager/ProductDescriptionFactory.h"
 #include "UpdateManager/Resources.h"
 #include "UpdateManager/ResourcesApi.h"
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "platform/Path.h"
 
 #include <boost/filesystem.hpp>
@@ -15,61 +15,14 @@
 #include <vector>
 
 using namespace Quendal::UpdateManager;
+using Quendal::Testing::LogCapture;
 namespace pt = boost::property_tree;
 namespace fs = boost::filesystem;
 
 namespace {
 
-struct LogLine {
-    std::string category;
-    std::string level;
-    std::string message;
-};
-
-std::string Trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(' ');
-    const auto e = s.find_last_not_of(' ');
-    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
-
-// Collects the lines of the categories this file is about.
-class LogCapture : public CLogLineObserver {
-public:
-    LogCapture()
-    {
-        CLog* log = CSingleton<CLog>::GetInstance();
-        log->EnableCategoryForTesting("update_manager", CLog::Level::Debug);
-        log->EnableCategoryForTesting("description", CLog::Level::Debug);
-        log->SetLineObserverForTesting(this);
-    }
-    ~LogCapture() override
-    {
-        CLog* log = CSingleton<CLog>::GetInstance();
-        log->SetLineObserverForTesting(nullptr);
-        log->ClearCategoriesForTesting();
-    }
-
-    void OnLine(const std::string& line) override
-    {
-        // "[LOG] time | thread | category | level | message\n"
-        std::vector<std::string> fields;
-        std::size_t start = 0;
-        for (int i = 0; i < 4; ++i) {
-            const std::size_t bar = line.find(" | ", start);
-            if (bar == std::string::npos)
-                return;
-            fields.push_back(line.substr(start, bar - start));
-            start = bar + 3;
-        }
-        std::string message = line.substr(start);
-        if (!message.empty() && message.back() == '\n')
-            message.pop_back();
-        lines.push_back({Trim(fields[2]), Trim(fields[3]), message});
-    }
-
-    std::vector<LogLine> lines;
-};
+// The categories this file is about.
+const std::vector<std::string> Categories = {"update_manager", "description"};
 
 pt::ptree Json(const std::string& text)
 {
@@ -77,14 +30,6 @@ pt::ptree Json(const std::string& text)
     pt::ptree tree;
     pt::read_json(in, tree);
     return tree;
-}
-
-std::string Describe(const std::vector<LogLine>& lines)
-{
-    std::string out;
-    for (const auto& l : lines)
-        out += l.category + "/" + l.level + ": " + l.message + "\n";
-    return out;
 }
 
 } // namespace
@@ -141,7 +86,7 @@ TEST(ResourceResponse, ChecksTheAnswer)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
-        LogCapture capture;
+        LogCapture capture{Categories};
         const ResourceResponse response(Json(c.json));
         EXPECT_EQ(response.IsValid(), c.valid);
         if (c.valid)
@@ -149,19 +94,19 @@ TEST(ResourceResponse, ChecksTheAnswer)
         else
             EXPECT_TRUE(response.GetResource().empty());
         if (c.level.empty()) {
-            EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
+            EXPECT_TRUE(capture.Lines().empty()) << capture.Describe();
             continue;
         }
-        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
-        EXPECT_EQ(capture.lines[0].category, "update_manager");
-        EXPECT_EQ(capture.lines[0].level, c.level);
+        ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
+        EXPECT_EQ(capture.Lines()[0].category, "update_manager");
+        EXPECT_EQ(capture.Lines()[0].level, c.level);
         const bool prefix = c.message.size() >= 2 && c.message.compare(c.message.size() - 2, 2, ": ") == 0;
         if (prefix) {
-            EXPECT_EQ(capture.lines[0].message.compare(0, c.message.size(), c.message), 0)
-                << capture.lines[0].message;
-            EXPECT_GT(capture.lines[0].message.size(), c.message.size()); // the error's text follows
+            EXPECT_EQ(capture.Lines()[0].message.compare(0, c.message.size(), c.message), 0)
+                << capture.Lines()[0].message;
+            EXPECT_GT(capture.Lines()[0].message.size(), c.message.size()); // the error's text follows
         } else {
-            EXPECT_EQ(capture.lines[0].message, c.message);
+            EXPECT_EQ(capture.Lines()[0].message, c.message);
         }
     }
 }
@@ -184,7 +129,7 @@ ProductDescription Sentinel()
 
 TEST(ProductDescriptionFactory, FillsEveryField)
 {
-    LogCapture capture;
+    LogCapture capture{Categories};
     const pt::ptree resource = Json(R"({
         "product_sku": "ABC", "name": "Product", "permalink": "http://h/dl/setup.exe", "version": "2.1.0.7",
         "links": {"product_page": {"href": "http://h/page"}}, "resources_site_link": "http://h/site",
@@ -192,7 +137,7 @@ TEST(ProductDescriptionFactory, FillsEveryField)
         "size": 1234, "checksum": "d41d8cd98f00b204e9800998ecf8427e", "unknown_member": [1, 2]})");
     ProductDescription out = Sentinel();
     ProductDescriptionFactory factory;
-    ASSERT_TRUE(factory.Create("ABC", "soft", "0.0", resource, out)) << Describe(capture.lines);
+    ASSERT_TRUE(factory.Create("ABC", "soft", "0.0", resource, out)) << capture.Describe();
     EXPECT_EQ(out.sku, "ABC");
     EXPECT_EQ(out.type, "soft");
     EXPECT_EQ(out.localVersion, "0.0");
@@ -206,7 +151,7 @@ TEST(ProductDescriptionFactory, FillsEveryField)
     EXPECT_EQ(out.platformDisplayVersion, "Windows 7+");
     EXPECT_EQ(out.size, 1234u);
     EXPECT_EQ(out.checksum, "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
+    EXPECT_TRUE(capture.Lines().empty()) << capture.Describe();
 
     // Optional members missing: their defaults replace what was there.
     out = Sentinel();
@@ -238,7 +183,7 @@ TEST(ProductDescriptionFactory, RefusesAnotherSku)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.resourceSku);
-        LogCapture capture;
+        LogCapture capture{Categories};
         ProductDescription out = Sentinel();
         ProductDescriptionFactory factory;
         EXPECT_FALSE(factory.Create(c.inSku, "soft", "0.0",
@@ -252,10 +197,10 @@ TEST(ProductDescriptionFactory, RefusesAnotherSku)
         EXPECT_EQ(out.localVersion, untouched.localVersion);
         EXPECT_EQ(out.name, untouched.name);
         EXPECT_EQ(out.size, untouched.size);
-        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
-        EXPECT_EQ(capture.lines[0].category, "description");
-        EXPECT_EQ(capture.lines[0].level, "error");
-        EXPECT_EQ(capture.lines[0].message, "Failed to find sku\n[LOG] ## sku = " + c.shownSku
+        ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
+        EXPECT_EQ(capture.Lines()[0].category, "description");
+        EXPECT_EQ(capture.Lines()[0].level, "error");
+        EXPECT_EQ(capture.Lines()[0].message, "Failed to find sku\n[LOG] ## sku = " + c.shownSku
                                                 + "\n[LOG] ## inSKU = " + c.inSku);
     }
 }
@@ -289,7 +234,7 @@ TEST(ProductDescriptionFactory, MissingRequiredMembers)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture capture;
+        LogCapture capture{Categories};
         ProductDescription out = Sentinel();
         ProductDescriptionFactory factory;
         EXPECT_FALSE(factory.Create("ABC", "soft", "0.0", Json(c.json), out));
@@ -299,12 +244,12 @@ TEST(ProductDescriptionFactory, MissingRequiredMembers)
         EXPECT_EQ(out.name, c.name_);
         EXPECT_EQ(out.permalink, c.permalink);
         EXPECT_EQ(out.version, c.version);
-        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
-        EXPECT_EQ(capture.lines[0].category, "description");
-        EXPECT_EQ(capture.lines[0].level, "error");
-        EXPECT_EQ(capture.lines[0].message.compare(0, CreateLabel.size(), CreateLabel), 0)
-            << capture.lines[0].message;
-        EXPECT_GT(capture.lines[0].message.size(), CreateLabel.size());
+        ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
+        EXPECT_EQ(capture.Lines()[0].category, "description");
+        EXPECT_EQ(capture.Lines()[0].level, "error");
+        EXPECT_EQ(capture.Lines()[0].message.compare(0, CreateLabel.size(), CreateLabel), 0)
+            << capture.Lines()[0].message;
+        EXPECT_GT(capture.Lines()[0].message.size(), CreateLabel.size());
     }
 
     // A resource that is a bare value, as a list of strings gives, or an
@@ -313,15 +258,15 @@ TEST(ProductDescriptionFactory, MissingRequiredMembers)
     for (const char* answer : {R"({"total": 1, "resources": ["ABC"]})",
                                R"({"total": 1, "resources": {"product_sku": "ABC"}})"}) {
         SCOPED_TRACE(answer);
-        LogCapture capture;
+        LogCapture capture{Categories};
         ProductDescription out = Sentinel();
         const ResourceResponse response(Json(answer));
         ASSERT_TRUE(response.IsValid());
         EXPECT_FALSE(ProductDescriptionFactory().Create("ABC", "soft", "0.0", response.GetResource(), out));
         EXPECT_EQ(out.sku, "old");
-        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
-        EXPECT_EQ(capture.lines[0].message.compare(0, CreateLabel.size(), CreateLabel), 0)
-            << capture.lines[0].message;
+        ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
+        EXPECT_EQ(capture.Lines()[0].message.compare(0, CreateLabel.size(), CreateLabel), 0)
+            << capture.Lines()[0].message;
     }
 }
 
@@ -491,29 +436,29 @@ protected:
 TEST_F(ReleaseNotes, NoFolderDefinedLogsOncePerCallAndWritesNothing)
 {
     for (int call = 0; call < 2; ++call) {
-        LogCapture capture;
+        LogCapture capture{Categories};
         ProductDescription out;
         ASSERT_TRUE(CreateWithNotes("ABC", "<p>notes</p>", out));
         EXPECT_EQ(out.releaseNotes, "");
         EXPECT_EQ(out.checksum, "c");
-        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
-        EXPECT_EQ(capture.lines[0].category, "description");
-        EXPECT_EQ(capture.lines[0].level, "error");
-        EXPECT_EQ(capture.lines[0].message, "Resources Folder not yet defined");
+        ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
+        EXPECT_EQ(capture.Lines()[0].category, "description");
+        EXPECT_EQ(capture.Lines()[0].level, "error");
+        EXPECT_EQ(capture.Lines()[0].message, "Resources Folder not yet defined");
     }
     EXPECT_FALSE(fs::exists("temp"));
 
     // No notes: the store is not asked.
-    LogCapture capture;
+    LogCapture capture{Categories};
     ProductDescription out;
     ASSERT_TRUE(CreateWithNotes("ABC", "", out));
-    EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
+    EXPECT_TRUE(capture.Lines().empty()) << capture.Describe();
 }
 
 TEST_F(ReleaseNotes, WrittenUnderTheResourcesFolderAndReplaced)
 {
     PointResourcesAt(Folder());
-    LogCapture capture;
+    LogCapture capture{Categories};
     ProductDescription out;
     const std::string html = "<h1>Release 2</h1>\n<p>Fixes &amp; \"things\"</p>\n";
     ASSERT_TRUE(CreateWithNotes("ABC", html, out));
@@ -528,7 +473,7 @@ TEST_F(ReleaseNotes, WrittenUnderTheResourcesFolderAndReplaced)
     ASSERT_TRUE(CreateWithNotes("ABC", "short", again));
     EXPECT_EQ(ReadFile(file), "short");
     EXPECT_EQ(again.releaseNotes, out.releaseNotes);
-    EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
+    EXPECT_TRUE(capture.Lines().empty()) << capture.Describe();
 }
 
 TEST_F(ReleaseNotes, SkuCannotLeaveTheNotesFolder)
@@ -580,7 +525,7 @@ TEST_F(ReleaseNotes, UnusableFoldersLeaveReleaseNotesAlone)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PointResourcesAt(c.folder);
-        LogCapture capture;
+        LogCapture capture{Categories};
         ProductDescription out;
         out.releaseNotes = "before";
         ASSERT_TRUE(CreateWithNotes("ABC", "x", out));
@@ -592,12 +537,12 @@ TEST_F(ReleaseNotes, UnusableFoldersLeaveReleaseNotesAlone)
         }
         EXPECT_EQ(out.releaseNotes, "before");
         if (!c.logsFileSystemError) {
-            EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
+            EXPECT_TRUE(capture.Lines().empty()) << capture.Describe();
             continue;
         }
-        ASSERT_EQ(capture.lines.size(), 1u) << Describe(capture.lines);
-        const std::string& message = capture.lines[0].message;
-        EXPECT_EQ(capture.lines[0].category, "description");
+        ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
+        const std::string message = capture.Lines()[0].message;
+        EXPECT_EQ(capture.Lines()[0].category, "description");
         EXPECT_EQ(message.compare(0, CreateLabel.size(), CreateLabel), 0) << message;
         const std::string tail = "\n[LOG] ## dest_dir = " + c.folder + "temp";
         ASSERT_GT(message.size(), CreateLabel.size() + tail.size());
@@ -615,7 +560,7 @@ TEST_F(ReleaseNotes, FailedWriteLeavesNoNotesFile)
     const fs::path file = scratch / "temp" / "ABC.html";
     fs::create_symlink("/dev/full", file);
     PointResourcesAt(Folder());
-    LogCapture capture;
+    LogCapture capture{Categories};
     ProductDescription out;
     out.releaseNotes = "before";
     ASSERT_TRUE(CreateWithNotes("ABC", "<p>notes</p>", out));
@@ -623,5 +568,5 @@ TEST_F(ReleaseNotes, FailedWriteLeavesNoNotesFile)
     EXPECT_EQ(out.checksum, "c");
     boost::system::error_code error;
     EXPECT_FALSE(fs::exists(fs::symlink_status(file, error))) << "the failed notes file is left";
-    EXPECT_TRUE(capture.lines.empty()) << Describe(capture.lines);
+    EXPECT_TRUE(capture.Lines().empty()) << capture.Describe();
 }

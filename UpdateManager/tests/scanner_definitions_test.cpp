@@ -2,6 +2,7 @@
 
 #include "UpdateManager/ScannerDefinitions.h"
 
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,8 @@
 
 using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
-using scanner_test::LogCapture;
-using scanner_test::LogLine;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
 using scanner_test::TempDir;
 
@@ -156,7 +157,7 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         scanner_test::WriteText(file, c.json);
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         const ScannerDefinitions definitions(file);
         EXPECT_EQ(definitions.IsLoaded(), c.loaded);
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, file.string()));
@@ -184,7 +185,7 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         const ScannerDefinitions definitions(c.path);
         EXPECT_FALSE(definitions.IsLoaded());
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, c.path.string()));

@@ -4,6 +4,7 @@
 
 #include "Common/Log.h"
 
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
 #include "platform/tests/support/PeBuilder.h"
@@ -19,8 +20,8 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 namespace seam = platform::testing;
 using platform::RegistryHive;
-using scanner_test::LogCapture;
-using scanner_test::LogLine;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
 using scanner_test::TempDir;
 

@@ -1,6 +1,7 @@
 #include "UpdateManager/Registry.h"
 #include "UpdateManager/VersionFinder.h"
 
+#include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
 #include "platform/tests/support/PeBuilder.h"
@@ -17,8 +18,8 @@ namespace fs = boost::filesystem;
 namespace seam = platform::testing;
 using platform::KnownFolderId;
 using platform::RegistryHive;
-using scanner_test::LogCapture;
-using scanner_test::LogLine;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
 using scanner_test::TempDir;
 
@@ -162,7 +163,7 @@ TEST_F(VersionFinderTest, FileFinder)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         const FileVersionFinder finder(c.rule);
         EXPECT_EQ(Ask(finder), c.expected);
         std::vector<LogLine> expectedLines;
@@ -246,7 +247,7 @@ TEST_F(VersionFinderTest, RegKeyFinder)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(NarrowFromWide(c.valueName + L" / " + c.middle + L" / " + c.item));
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         const RegKeyVersionFinder finder(value + c.valueName, c.item, c.middle);
         EXPECT_EQ(Ask(finder), c.expected);
         std::vector<LogLine> expectedLines;
@@ -261,7 +262,7 @@ TEST_F(VersionFinderTest, RegKeyFinder)
     // A key or value that is not there, and an unknown hive.
     EXPECT_EQ(Ask(RegKeyVersionFinder(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Other\\InstallDir", L"app.exe", L"")),
               (Answer{false, "untouched", false}));
-    LogCapture log;
+    LogCapture log{scanner_test::LogCategories};
     EXPECT_EQ(Ask(RegKeyVersionFinder(L"HKLM\\SOFTWARE\\Vendor\\Product\\InstallDir", L"app.exe", L"")),
               (Answer{false, "untouched", false}));
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -318,7 +319,7 @@ TEST(VersionFinderSet, AsksInOrderUntilOneFindsAVersion)
         for (std::size_t i = 0; i < c.finders.size(); ++i)
             set.Add(std::make_unique<FixedFinder>(c.finders[i].ok, c.finders[i].item, c.finders[i].version, calls[i]));
         EXPECT_EQ(set.Count(), c.finders.size());
-        LogCapture log;
+        LogCapture log{scanner_test::LogCategories};
         EXPECT_EQ(Ask(set), c.expected);
         EXPECT_EQ(calls, c.calls);
         std::vector<LogLine> expectedLines;

@@ -1,8 +1,6 @@
 #pragma once
 // Scratch folders and shell-script installers for the installer tests.
 
-#include "UpdateManager/tests/support/download_log.h"
-
 #include <boost/filesystem/path.hpp>
 
 #include <chrono>
@@ -44,23 +42,6 @@ void WriteScriptInstaller(const boost::filesystem::path& path, const ScriptInsta
 void WriteFile(const boost::filesystem::path& path, const std::string& content);
 std::string ReadFile(const boost::filesystem::path& path);
 std::vector<std::string> ReadLines(const boost::filesystem::path& path);
-
-// One logged line taken apart: category and level name without padding.
-struct LogLine {
-    std::string category;
-    std::string level; // "debug", "info", "notice", "warning", "error"
-    std::string message;
-};
-std::vector<LogLine> LogLines(const DownloadLogCapture& log);
-// The lines as "category | level | message", for failure messages.
-std::string Dump(const std::vector<LogLine>& lines);
-// A line in `category` at `level` whose message is exactly `message`.
-bool HasLine(const DownloadLogCapture& log, const std::string& category, const std::string& level,
-             const std::string& message);
-// The same for a message that begins with `prefix` and ends with `suffix`
-// (an error text from a library in between).
-bool HasLineLike(const DownloadLogCapture& log, const std::string& category, const std::string& level,
-                 const std::string& prefix, const std::string& suffix);
 
 // Polls `done` every 5 ms; false when it is still false after `timeout`.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
