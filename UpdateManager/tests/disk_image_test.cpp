@@ -21,7 +21,7 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
-using scanner_test::TempDir;
+using Quendal::Testing::ScratchFolder;
 
 namespace {
 
@@ -50,9 +50,9 @@ class DiskImageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        attachTool = dir.path / "tools" / "hdiutil";
-        unmountTool = dir.path / "tools" / "umount";
-        record = dir.path / "record";
+        attachTool = dir.Path() / "tools" / "hdiutil";
+        unmountTool = dir.Path() / "tools" / "umount";
+        record = dir.Path() / "record";
         platform::testing::SetDiskImageTools(attachTool.string(), unmountTool.string());
     }
 
@@ -84,7 +84,7 @@ protected:
     std::vector<std::string> Planted() const
     {
         std::vector<std::string> found;
-        for (const fs::path& folder : {dir.path, fs::current_path()})
+        for (const fs::path& folder : {dir.Path(), fs::current_path()})
             for (fs::directory_iterator it(folder), end; it != end; ++it)
                 if (it->path().filename().string().rfind("PWNED", 0) == 0)
                     found.push_back(it->path().string());
@@ -93,12 +93,12 @@ protected:
 
     fs::path Image(const std::string& name = "disk.dmg")
     {
-        const fs::path image = dir.path / name;
+        const fs::path image = dir.Path() / name;
         scanner_test::WriteText(image, "image");
         return image;
     }
 
-    TempDir dir;
+    ScratchFolder dir;
     fs::path attachTool;
     fs::path unmountTool;
     fs::path record;
@@ -126,7 +126,7 @@ TEST_F(DiskImageTest, MountRunsTheToolWithOneArgumentPerPath)
         SCOPED_TRACE(c.name);
         WriteTool(attachTool, c.action, c.code);
         const fs::path image = Image(c.imageName);
-        const fs::path mountPoint = dir.path / c.mountName;
+        const fs::path mountPoint = dir.Path() / c.mountName;
         LogCapture log{scanner_test::LogCategories};
         EXPECT_EQ(MountInstaller(image, mountPoint), c.ok);
         EXPECT_EQ(Recorded(), (std::vector<std::string>{"attach", image.string(), "-mountpoint", mountPoint.string()}));
@@ -151,11 +151,11 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
 {
     WriteTool(attachTool, "mkdir -- \"$4\"", 0);
     const fs::path image = Image();
-    const fs::path existing = dir.path / "existing";
+    const fs::path existing = dir.Path() / "existing";
     fs::create_directories(existing);
-    const fs::path folderImage = dir.path / "folder.dmg";
+    const fs::path folderImage = dir.Path() / "folder.dmg";
     fs::create_directories(folderImage);
-    const fs::path tooLong = dir.path / std::string(300, 'n');
+    const fs::path tooLong = dir.Path() / std::string(300, 'n');
     struct Case {
         const char* name;
         fs::path image;
@@ -163,9 +163,9 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
         LogLine line;
     };
     const std::vector<Case> cases = {
-        {"missing image", dir.path / "missing.dmg", dir.path / "mnt",
-         Line("error", Quoted(dir.path / "missing.dmg") + " is not a valid file and cannot be mounted")},
-        {"a folder as image", folderImage, dir.path / "mnt",
+        {"missing image", dir.Path() / "missing.dmg", dir.Path() / "mnt",
+         Line("error", Quoted(dir.Path() / "missing.dmg") + " is not a valid file and cannot be mounted")},
+        {"a folder as image", folderImage, dir.Path() / "mnt",
          Line("error", Quoted(folderImage) + " is not a valid file and cannot be mounted")},
         {"existing mount point", image, existing,
          Line("error", "The target directory " + Quoted(existing) + " already exists ")},
@@ -176,12 +176,12 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
         EXPECT_FALSE(MountInstaller(c.image, c.mountPoint));
         EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("info", "Mounting installer."), c.line}));
         EXPECT_TRUE(Recorded().empty());
-        EXPECT_FALSE(fs::exists(dir.path / "mnt"));
+        EXPECT_FALSE(fs::exists(dir.Path() / "mnt"));
     }
 
     // A status query that fails.
     LogCapture log{scanner_test::LogCategories};
-    EXPECT_FALSE(MountInstaller(tooLong, dir.path / "mnt"));
+    EXPECT_FALSE(MountInstaller(tooLong, dir.Path() / "mnt"));
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].level, "error");
@@ -193,11 +193,11 @@ TEST_F(DiskImageTest, MountWithAMissingTool)
 {
     const fs::path image = Image();
     LogCapture log{scanner_test::LogCategories};
-    EXPECT_FALSE(MountInstaller(image, dir.path / "mnt"));
+    EXPECT_FALSE(MountInstaller(image, dir.Path() / "mnt"));
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[2], Line("debug", "Returned -1"));
-    EXPECT_EQ(lines[3], Line("error", "Failed to mount " + Quoted(dir.path / "mnt") + " (returned -1)"));
+    EXPECT_EQ(lines[3], Line("error", "Failed to mount " + Quoted(dir.Path() / "mnt") + " (returned -1)"));
 }
 
 TEST_F(DiskImageTest, ARelativePathIsNeverAnOption)
@@ -205,12 +205,12 @@ TEST_F(DiskImageTest, ARelativePathIsNeverAnOption)
     WriteTool(attachTool, "mkdir -- \"$4\"", 0);
     Image("-rf.dmg");
     const fs::path previous = fs::current_path();
-    fs::current_path(dir.path);
+    fs::current_path(dir.Path());
     const bool ok = MountInstaller("-rf.dmg", "--mnt");
     fs::current_path(previous);
     EXPECT_TRUE(ok);
     EXPECT_EQ(Recorded(), (std::vector<std::string>{"attach", "./-rf.dmg", "-mountpoint", "./--mnt"}));
-    EXPECT_TRUE(fs::is_directory(dir.path / "--mnt"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() / "--mnt"));
 }
 
 TEST_F(DiskImageTest, Unmount)
@@ -233,7 +233,7 @@ TEST_F(DiskImageTest, Unmount)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WriteTool(unmountTool, c.action, c.code);
-        const fs::path mountPoint = dir.path / c.mountName;
+        const fs::path mountPoint = dir.Path() / c.mountName;
         scanner_test::WriteText(mountPoint / "volume", "data");
         LogCapture log{scanner_test::LogCategories};
         EXPECT_EQ(UnmountInstaller(mountPoint), c.ok);
@@ -254,13 +254,13 @@ TEST_F(DiskImageTest, UnmountRefusals)
     WriteTool(unmountTool, ":", 0);
     {
         LogCapture log{scanner_test::LogCategories};
-        EXPECT_FALSE(UnmountInstaller(dir.path / "mnt"));
-        EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("error", "Cannot unmount " + Quoted(dir.path / "mnt")
+        EXPECT_FALSE(UnmountInstaller(dir.Path() / "mnt"));
+        EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("error", "Cannot unmount " + Quoted(dir.Path() / "mnt")
                                                                        + " because the directory does not exist")}));
     }
     {
         LogCapture log{scanner_test::LogCategories};
-        const fs::path tooLong = dir.path / std::string(300, 'n');
+        const fs::path tooLong = dir.Path() / std::string(300, 'n');
         EXPECT_FALSE(UnmountInstaller(tooLong));
         const std::vector<LogLine> lines = log.Lines();
         ASSERT_EQ(lines.size(), 1u);
@@ -269,15 +269,15 @@ TEST_F(DiskImageTest, UnmountRefusals)
     EXPECT_TRUE(Recorded().empty());
 
     // A link to a folder is not removed in place of an unmounted folder.
-    fs::create_directories(dir.path / "target");
-    fs::create_directory_symlink(dir.path / "target", dir.path / "link");
-    EXPECT_FALSE(UnmountInstaller(dir.path / "link"));
-    EXPECT_TRUE(fs::is_symlink(dir.path / "link"));
+    fs::create_directories(dir.Path() / "target");
+    fs::create_directory_symlink(dir.Path() / "target", dir.Path() / "link");
+    EXPECT_FALSE(UnmountInstaller(dir.Path() / "link"));
+    EXPECT_TRUE(fs::is_symlink(dir.Path() / "link"));
 }
 
 TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
 {
-    TempDir dir;
+    ScratchFolder dir;
     LogCapture log({"install", "update_manager"});
     struct Case {
         const char* name;
@@ -294,7 +294,7 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path folder = dir.path / "case";
+        const fs::path folder = dir.Path() / "case";
         fs::remove_all(folder);
         fs::create_directories(folder);
         for (const std::string& f : c.files)
@@ -326,25 +326,25 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
     }
 
     // The folder's own dots do not count.
-    fs::create_directories(dir.path / "x.pkg");
-    scanner_test::WriteText(dir.path / "x.pkg" / "plain", "x");
-    EXPECT_EQ(FindFileWithExtension(dir.path / "x.pkg", "pkg"), fs::path());
+    fs::create_directories(dir.Path() / "x.pkg");
+    scanner_test::WriteText(dir.Path() / "x.pkg" / "plain", "x");
+    EXPECT_EQ(FindFileWithExtension(dir.Path() / "x.pkg", "pkg"), fs::path());
 
     // A missing folder: nothing, no line.
     log.Clear();
-    EXPECT_EQ(FindFileWithExtension(dir.path / "missing", "pkg"), fs::path());
+    EXPECT_EQ(FindFileWithExtension(dir.Path() / "missing", "pkg"), fs::path());
     EXPECT_TRUE(log.Lines().empty());
 
     // A file in place of the folder: the error line.
-    scanner_test::WriteText(dir.path / "file", "x");
+    scanner_test::WriteText(dir.Path() / "file", "x");
     log.Clear();
-    EXPECT_EQ(FindFileWithExtension(dir.path / "file", "pkg"), fs::path());
+    EXPECT_EQ(FindFileWithExtension(dir.Path() / "file", "pkg"), fs::path());
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].category, "update_manager");
     EXPECT_EQ(lines[0].level, "error");
     EXPECT_EQ(lines[0].message.rfind("Error when trying to find file with extension pkg in directory "
-                                     + Quoted(dir.path / "file") + " : ",
+                                     + Quoted(dir.Path() / "file") + " : ",
                                      0),
               0u)
         << lines[0];
@@ -352,13 +352,13 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
 
 TEST(MakeUniquePath, NumbersAfterTheWholeName)
 {
-    TempDir dir;
-    const fs::path disk = dir.path / "disk.dmg";
+    ScratchFolder dir;
+    const fs::path disk = dir.Path() / "disk.dmg";
     EXPECT_EQ(MakeUniquePath(disk), disk);
     scanner_test::WriteText(disk, "x");
-    EXPECT_EQ(MakeUniquePath(disk), dir.path / "disk.dmg-1");
-    fs::create_directories(dir.path / "disk.dmg-1"); // a folder counts as well
-    scanner_test::WriteText(dir.path / "disk.dmg-2", "x");
-    EXPECT_EQ(MakeUniquePath(disk), dir.path / "disk.dmg-3");
-    EXPECT_THROW(MakeUniquePath(dir.path / std::string(300, 'n')), fs::filesystem_error);
+    EXPECT_EQ(MakeUniquePath(disk), dir.Path() / "disk.dmg-1");
+    fs::create_directories(dir.Path() / "disk.dmg-1"); // a folder counts as well
+    scanner_test::WriteText(dir.Path() / "disk.dmg-2", "x");
+    EXPECT_EQ(MakeUniquePath(disk), dir.Path() / "disk.dmg-3");
+    EXPECT_THROW(MakeUniquePath(dir.Path() / std::string(300, 'n')), fs::filesystem_error);
 }

@@ -28,7 +28,7 @@
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using Quendal::Testing::DownloadPayload;
-using Quendal::Testing::DownloadScratchFolder;
+using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::FileSizeOf;
 using Quendal::Testing::ReadWholeFile;
 using Quendal::Testing::WriteWholeFile;
@@ -104,7 +104,7 @@ protected:
     std::string CompleteLine(const std::string& file) const { return "Download complete (\"" + file + "\")"; }
 
     LogCapture log{{"download"}};
-    DownloadScratchFolder scratch;
+    ScratchFolder scratch;
     TestServer server;
     const std::string payload = DownloadPayload(200 * 1024);
     const std::string md5 = testserver::Md5Hex(payload);

@@ -76,7 +76,7 @@ protected:
     }
 
     LogCapture log{{"install"}}; // before the thread starts, gone after it is joined
-    InstallerScratch scratch;
+    ScratchFolder scratch;
     fs::path record = scratch / "record.txt";
     std::deque<Installer> records; // stable addresses
     std::vector<fs::path> gates;

@@ -19,7 +19,7 @@ namespace fs = boost::filesystem;
 using Quendal::UpdateManager::Installer;
 using Quendal::UpdateManager::UpdateStatus;
 using Quendal::Testing::LogCapture;
-using Quendal::Testing::InstallerScratch;
+using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::ReadFile;
 using Quendal::Testing::WriteFile;
 
@@ -30,7 +30,7 @@ const std::string HelloMd5 = "5d41402abc4b2a76b9719d911017c592";
 
 class InstallerConfirmTest : public ::testing::Test {
 protected:
-    InstallerScratch scratch;
+    ScratchFolder scratch;
     fs::path installerPath = scratch / "setup.exe";
     fs::path confirmPath = scratch / "setup.exe.confirm";
 };
@@ -296,7 +296,7 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
 
     for (const CheckCase& c : cases) {
         SCOPED_TRACE(c.name);
-        InstallerScratch folder;
+        ScratchFolder folder;
         const fs::path installer = folder / c.installerName;
         const fs::path confirm = folder / (c.installerName + ".confirm");
         Create(installer, c.installer);

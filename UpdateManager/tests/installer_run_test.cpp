@@ -28,7 +28,7 @@ protected:
         return installer;
     }
 
-    InstallerScratch scratch;
+    ScratchFolder scratch;
     fs::path record = scratch / "record.txt";
 };
 

@@ -17,7 +17,7 @@ namespace seam = platform::testing;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
-using scanner_test::TempDir;
+using Quendal::Testing::ScratchFolder;
 
 namespace {
 
@@ -243,8 +243,8 @@ TEST(RegistryStore, KeysAndTypedValuesOfTheLayer)
 TEST(RegistryStore, JsonFileIsReadAgainOnEveryQuery)
 {
     PlatformGuard guard;
-    TempDir dir;
-    const boost::filesystem::path store = dir.path / "registry.json";
+    ScratchFolder dir;
+    const boost::filesystem::path store = dir.Path() / "registry.json";
     scanner_test::WriteText(store, R"({
       "HKEY_LOCAL_MACHINE": {
         "SOFTWARE\\Vendor\\Product": {
@@ -309,8 +309,8 @@ TEST(RegistryStore, JsonFileIsReadAgainOnEveryQuery)
 TEST(RegistryStore, BrokenStoreFilesOpenNothing)
 {
     PlatformGuard guard;
-    TempDir dir;
-    const boost::filesystem::path store = dir.path / "registry.json";
+    ScratchFolder dir;
+    const boost::filesystem::path store = dir.Path() / "registry.json";
     seam::SetRegistryStoreFile(store.string());
     const std::vector<std::string> broken = {
         "",
@@ -335,7 +335,7 @@ TEST(RegistryStore, BrokenStoreFilesOpenNothing)
         EXPECT_EQ(key, nullptr);
     }
     // A folder in place of the file.
-    seam::SetRegistryStoreFile(dir.path.string());
+    seam::SetRegistryStoreFile(dir.Path().string());
     platform::RegistryKey* key = nullptr;
     EXPECT_EQ(platform::OpenRegistryKey(RegistryHive::LocalMachine, L"", key), platform::RegistryStatus::NotFound);
 }

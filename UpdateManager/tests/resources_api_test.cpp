@@ -2,6 +2,7 @@
 #include "UpdateManager/Resources.h"
 #include "UpdateManager/ResourcesApi.h"
 #include "UpdateManager/tests/support/LogCapture.h"
+#include "UpdateManager/tests/support/ScratchFolder.h"
 #include "platform/Path.h"
 
 #include <boost/filesystem.hpp>
@@ -390,17 +391,7 @@ TEST(SafeFileName, Table)
 
 class ReleaseNotes : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        scratch = fs::temp_directory_path() / fs::unique_path("um-release-notes-%%%%-%%%%-%%%%");
-        fs::create_directories(scratch);
-    }
-    void TearDown() override
-    {
-        CSingleton<Quendal::Resources>::GetInstance()->SetFolderForTesting("");
-        boost::system::error_code ignored;
-        fs::remove_all(scratch, ignored);
-    }
+    void TearDown() override { CSingleton<Quendal::Resources>::GetInstance()->SetFolderForTesting(""); }
 
     static void PointResourcesAt(const std::string& folder)
     {
@@ -430,7 +421,8 @@ protected:
         return content.str();
     }
 
-    fs::path scratch;
+    const Quendal::Testing::ScratchFolder folder;
+    const fs::path scratch = folder.Path();
 };
 
 TEST_F(ReleaseNotes, NoFolderDefinedLogsOncePerCallAndWritesNothing)

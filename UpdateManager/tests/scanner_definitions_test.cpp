@@ -16,7 +16,7 @@ namespace fs = boost::filesystem;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
-using scanner_test::TempDir;
+using Quendal::Testing::ScratchFolder;
 
 namespace {
 
@@ -152,8 +152,8 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
          {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")}, {}},
     };
 
-    TempDir dir;
-    const fs::path file = dir.path / "definitions.json";
+    ScratchFolder dir;
+    const fs::path file = dir.Path() / "definitions.json";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         scanner_test::WriteText(file, c.json);
@@ -168,7 +168,7 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
 
 TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
 {
-    TempDir dir;
+    ScratchFolder dir;
     struct PathCase {
         const char* name;
         fs::path path;
@@ -178,9 +178,9 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
     const std::vector<PathCase> cases = {
         {"empty path", fs::path(),
          {Error(" Caught exception while parsing json file : <unspecified file>: read error")}},
-        {"missing file", dir.path / "missing.json", {Warning("Could not find scanner definition file: @")}},
-        {"a folder", dir.path, {Error(" Caught exception while parsing json file @: <unspecified file>: read error")}},
-        {"status cannot be read", dir.path / longName,
+        {"missing file", dir.Path() / "missing.json", {Warning("Could not find scanner definition file: @")}},
+        {"a folder", dir.Path(), {Error(" Caught exception while parsing json file @: <unspecified file>: read error")}},
+        {"status cannot be read", dir.Path() / longName,
          {Warning("Could not examine scanner definition file: @: File name too long")}},
     };
     for (const PathCase& c : cases) {
@@ -196,15 +196,15 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
 TEST(ScannerDefinitionsLoad, PlaceholdersAreExpandedWhenLoaded)
 {
     PlatformGuard guard;
-    TempDir dir;
-    platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.path / "x86").string());
-    const fs::path file = dir.path / "definitions.json";
+    ScratchFolder dir;
+    platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.Path() / "x86").string());
+    const fs::path file = dir.Path() / "definitions.json";
     scanner_test::WriteText(file, R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "<pf86>\\V\\a.exe"}]}]})");
     const ScannerDefinitions definitions(file);
     ASSERT_EQ(definitions.FinderCount("S"), 1);
 
     // The folder has moved since: the path read at load time still holds.
-    platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.path / "moved").string());
-    fs::create_directories(dir.path / "x86" / "V" / "a.exe");
+    platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.Path() / "moved").string());
+    fs::create_directories(dir.Path() / "x86" / "V" / "a.exe");
     EXPECT_EQ(definitions.SearchVersion("S").second, "unknown");
 }

@@ -23,7 +23,7 @@ using platform::RegistryHive;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
-using scanner_test::TempDir;
+using Quendal::Testing::ScratchFolder;
 
 namespace {
 
@@ -47,20 +47,20 @@ protected:
     void SetUp() override
     {
         seam::UseMemoryRegistryStore();
-        seam::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.path / "pf86").string());
-        seam::OverrideKnownFolder(platform::KnownFolderId::Profile, (dir.path / "home").string());
+        seam::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.Path() / "pf86").string());
+        seam::OverrideKnownFolder(platform::KnownFolderId::Profile, (dir.Path() / "home").string());
 
-        WritePe(dir.path / "pf86" / "Vendor" / "Alpha" / "alpha.exe", 1, 2);
-        fs::create_directories(dir.path / "pf86" / "Vendor" / "Beta" / "beta.exe");
-        WritePe(dir.path / "home" / "Gamma \xc3\xa9" / "bin" / "gamma.exe", 3, 4);
+        WritePe(dir.Path() / "pf86" / "Vendor" / "Alpha" / "alpha.exe", 1, 2);
+        fs::create_directories(dir.Path() / "pf86" / "Vendor" / "Beta" / "beta.exe");
+        WritePe(dir.Path() / "home" / "Gamma \xc3\xa9" / "bin" / "gamma.exe", 3, 4);
         seam::SetMemoryRegistryString(RegistryHive::CurrentUser, "Software\\Vendor\\Gamma", "InstallDir",
-                                      (dir.path / "home" / "Gamma \xc3\xa9").string());
+                                      (dir.Path() / "home" / "Gamma \xc3\xa9").string());
         // Non-ASCII key, value name, middle and item parts, written as UTF-8 in the file.
-        WritePe(dir.path / "home" / "Eps" / "b\xc3\xafn" / "\xc3\xabpsilon.exe", 6, 7);
+        WritePe(dir.Path() / "home" / "Eps" / "b\xc3\xafn" / "\xc3\xabpsilon.exe", 6, 7);
         seam::SetMemoryRegistryString(RegistryHive::LocalMachine, "SOFTWARE\\\xc3\x8bpsilon", "\xc3\x96rdner",
-                                      (dir.path / "home" / "Eps").string());
+                                      (dir.Path() / "home" / "Eps").string());
 
-        definitionFile = dir.path / "scanner.json";
+        definitionFile = dir.Path() / "scanner.json";
         scanner_test::WriteText(definitionFile, R"({
           // One rule per outcome, and a product with two rules.
           "scanner": [
@@ -80,7 +80,7 @@ protected:
     }
 
     PlatformGuard guard;
-    TempDir dir;
+    ScratchFolder dir;
     fs::path definitionFile;
 };
 
@@ -168,16 +168,16 @@ TEST_F(ScannerSearchTest, FileIsReadOnceItemsOnEverySearch)
     // Later changes to the definition file are not seen...
     scanner_test::WriteText(definitionFile, R"({"scanner": []})");
     // ...but changes to the files and the registry are.
-    WritePe(dir.path / "pf86" / "Vendor" / "Alpha" / "alpha.exe", 1, 3);
-    WritePe(dir.path / "pf86" / "Vendor" / "Delta" / "delta.exe", 5, 0);
+    WritePe(dir.Path() / "pf86" / "Vendor" / "Alpha" / "alpha.exe", 1, 3);
+    WritePe(dir.Path() / "pf86" / "Vendor" / "Delta" / "delta.exe", 5, 0);
     seam::SetMemoryRegistryString(RegistryHive::CurrentUser, "Software\\Vendor\\Gamma", "InstallDir",
-                                  (dir.path / "nowhere").string());
+                                  (dir.Path() / "nowhere").string());
     EXPECT_EQ(definitions.SearchVersion("ALPHA").second, "1.3.0.1");
     EXPECT_EQ(definitions.SearchVersion("DELTA").second, "5.0.0.1");
     EXPECT_EQ(definitions.SearchVersion("GAMMA").second, "not_installed");
 
     // A registry store file: a change is seen by the next search.
-    const fs::path store = dir.path / "registry.json";
+    const fs::path store = dir.Path() / "registry.json";
     auto writeStore = [&store](const fs::path& folder) {
         std::string escaped;
         for (char c : folder.string()) {
@@ -189,8 +189,8 @@ TEST_F(ScannerSearchTest, FileIsReadOnceItemsOnEverySearch)
                                            + escaped + "\"}}}");
     };
     seam::SetRegistryStoreFile(store.string());
-    writeStore(dir.path / "nowhere");
+    writeStore(dir.Path() / "nowhere");
     EXPECT_EQ(definitions.SearchVersion("GAMMA").second, "not_installed");
-    writeStore(dir.path / "home" / "Gamma \xc3\xa9");
+    writeStore(dir.Path() / "home" / "Gamma \xc3\xa9");
     EXPECT_EQ(definitions.SearchVersion("GAMMA").second, "3.4.0.1");
 }

@@ -21,7 +21,7 @@ using platform::RegistryHive;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using scanner_test::PlatformGuard;
-using scanner_test::TempDir;
+using Quendal::Testing::ScratchFolder;
 
 namespace {
 
@@ -92,21 +92,21 @@ protected:
     void SetUp() override
     {
         seam::UseMemoryRegistryStore();
-        seam::OverrideKnownFolder(KnownFolderId::ProgramFilesX86, (dir.path / "pf86").string());
-        seam::OverrideKnownFolder(KnownFolderId::ProgramFilesX64, (dir.path / "pf64").string());
-        seam::OverrideKnownFolder(KnownFolderId::ProgramData, (dir.path / "data").string());
-        seam::OverrideKnownFolder(KnownFolderId::Profile, (dir.path / "user").string());
+        seam::OverrideKnownFolder(KnownFolderId::ProgramFilesX86, (dir.Path() / "pf86").string());
+        seam::OverrideKnownFolder(KnownFolderId::ProgramFilesX64, (dir.Path() / "pf64").string());
+        seam::OverrideKnownFolder(KnownFolderId::ProgramData, (dir.Path() / "data").string());
+        seam::OverrideKnownFolder(KnownFolderId::Profile, (dir.Path() / "user").string());
     }
 
     PlatformGuard guard;
-    TempDir dir;
+    ScratchFolder dir;
 };
 
 } // namespace
 
 TEST_F(VersionFinderTest, ExpandsPlaceholdersOnlyAtTheStart)
 {
-    const std::string root = dir.path.string();
+    const std::string root = dir.Path().string();
     seam::OverrideKnownFolder(KnownFolderId::Downloads, std::nullopt);
     struct Case {
         std::string path;
@@ -137,18 +137,18 @@ TEST_F(VersionFinderTest, ExpandsPlaceholdersOnlyAtTheStart)
 
 TEST_F(VersionFinderTest, FileFinder)
 {
-    WritePe(dir.path / "pf86" / "Vendor" / "app.exe", 10, 2, 300, 4);
-    fs::create_directories(dir.path / "user" / "Folder.exe");
-    scanner_test::WriteText(dir.path / "data" / "readme.txt", "not a program");
+    WritePe(dir.Path() / "pf86" / "Vendor" / "app.exe", 10, 2, 300, 4);
+    fs::create_directories(dir.Path() / "user" / "Folder.exe");
+    scanner_test::WriteText(dir.Path() / "data" / "readme.txt", "not a program");
     pe_test::PeOptions noVersion;
     noVersion.withVersionType = false;
-    scanner_test::WriteBytes(dir.path / "data" / "plain.exe", pe_test::BuildPe(noVersion).bytes);
+    scanner_test::WriteBytes(dir.Path() / "data" / "plain.exe", pe_test::BuildPe(noVersion).bytes);
 
     struct Case {
         std::string rule;
         Answer expected;
     };
-    const std::string root = dir.path.string();
+    const std::string root = dir.Path().string();
     const std::vector<Case> cases = {
         {"<pf86>\\Vendor\\app.exe", {true, "10.2.300.4", true}},
         {root + "\\pf86\\Vendor\\app.exe", {true, "10.2.300.4", true}},
@@ -178,8 +178,8 @@ TEST_F(VersionFinderTest, FileFinder)
 TEST_F(VersionFinderTest, PlaceholderIsExpandedWhenTheFinderIsMade)
 {
     const FileVersionFinder finder("<user>\\app.exe");
-    seam::OverrideKnownFolder(KnownFolderId::Profile, (dir.path / "elsewhere").string());
-    WritePe(dir.path / "user" / "app.exe", 1, 0, 0, 0);
+    seam::OverrideKnownFolder(KnownFolderId::Profile, (dir.Path() / "elsewhere").string());
+    WritePe(dir.Path() / "user" / "app.exe", 1, 0, 0, 0);
     EXPECT_EQ(Ask(finder), (Answer{true, "1.0.0.0", true}));
 }
 
@@ -209,7 +209,7 @@ TEST_F(VersionFinderTest, RegKeyFinderSplitsTheValuePath)
 
 TEST_F(VersionFinderTest, RegKeyFinder)
 {
-    const fs::path product = dir.path / "Product \xc3\x9c";
+    const fs::path product = dir.Path() / "Product \xc3\x9c";
     WritePe(product / "bin" / "app.exe", 2, 5, 0, 17);
     WritePe(product / "app.exe", 2, 0, 0, 0);
     fs::create_directories(product / "docs");
@@ -271,8 +271,8 @@ TEST_F(VersionFinderTest, RegKeyFinder)
 
 TEST_F(VersionFinderTest, NothingIsCached)
 {
-    const fs::path one = dir.path / "one";
-    const fs::path two = dir.path / "two";
+    const fs::path one = dir.Path() / "one";
+    const fs::path two = dir.Path() / "two";
     WritePe(one / "app.exe", 1, 0, 0, 0);
     WritePe(two / "app.exe", 2, 0, 0, 0);
     seam::SetMemoryRegistryString(RegistryHive::CurrentUser, "Software\\Vendor", "Dir", one.string());
@@ -331,13 +331,13 @@ TEST(VersionFinderSet, AsksInOrderUntilOneFindsAVersion)
 
 TEST(ReadFileVersion, GivesFourDecimalParts)
 {
-    TempDir dir;
-    WritePe(dir.path / "a.exe", 65535, 0, 7, 65534);
+    ScratchFolder dir;
+    WritePe(dir.Path() / "a.exe", 65535, 0, 7, 65534);
     std::string version = "untouched";
-    EXPECT_TRUE(ReadFileVersion((dir.path / "a.exe").string(), version));
+    EXPECT_TRUE(ReadFileVersion((dir.Path() / "a.exe").string(), version));
     EXPECT_EQ(version, "65535.0.7.65534");
     version = "untouched";
-    EXPECT_FALSE(ReadFileVersion((dir.path / "b.exe").string(), version));
-    EXPECT_FALSE(ReadFileVersion(dir.path.string(), version));
+    EXPECT_FALSE(ReadFileVersion((dir.Path() / "b.exe").string(), version));
+    EXPECT_FALSE(ReadFileVersion(dir.Path().string(), version));
     EXPECT_EQ(version, "untouched");
 }

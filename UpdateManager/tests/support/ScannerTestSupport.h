@@ -1,7 +1,8 @@
 #pragma once
-// Helpers of the version-finding tests: temporary folders, file writers,
+// Helpers of the version-finding tests: file writers,
 // known-folder and registry-store guards.
 
+#include "UpdateManager/tests/support/ScratchFolder.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
 
@@ -15,25 +16,6 @@ namespace scanner_test {
 
 // The categories the version-finding code writes to.
 inline const std::vector<std::string> LogCategories = {"update_manager", "external", "timing", "install"};
-
-// A fresh folder, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir()
-        : path(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("scanner-test-%%%%-%%%%-%%%%"))
-    {
-        boost::filesystem::create_directories(path);
-    }
-    ~TempDir()
-    {
-        boost::system::error_code ec;
-        boost::filesystem::remove_all(path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    boost::filesystem::path path;
-};
 
 inline void WriteText(const boost::filesystem::path& file, const std::string& text)
 {

@@ -9,18 +9,6 @@
 namespace Quendal {
 namespace Testing {
 
-DownloadScratchFolder::DownloadScratchFolder()
-    : path(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("download-test-%%%%-%%%%-%%%%"))
-{
-    boost::filesystem::create_directories(path);
-}
-
-DownloadScratchFolder::~DownloadScratchFolder()
-{
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(path, ignored);
-}
-
 std::string DownloadPayload(std::size_t size, uint32_t seed)
 {
     std::string bytes(size, '\0');

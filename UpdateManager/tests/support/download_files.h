@@ -1,5 +1,7 @@
 #pragma once
-// Scratch folders and file helpers for the download tests.
+// File helpers for the download tests.
+
+#include "UpdateManager/tests/support/ScratchFolder.h"
 
 #include <boost/filesystem/path.hpp>
 
@@ -9,22 +11,6 @@
 
 namespace Quendal {
 namespace Testing {
-
-// A fresh folder under the system's temporary folder, removed with its
-// contents at the end.
-class DownloadScratchFolder {
-public:
-    DownloadScratchFolder();
-    ~DownloadScratchFolder();
-    DownloadScratchFolder(const DownloadScratchFolder&) = delete;
-    DownloadScratchFolder& operator=(const DownloadScratchFolder&) = delete;
-
-    const boost::filesystem::path& Path() const { return path; }
-    std::string File(const std::string& name) const { return (path / name).string(); }
-
-private:
-    boost::filesystem::path path;
-};
 
 // `size` bytes that differ from one seed to another.
 std::string DownloadPayload(std::size_t size, uint32_t seed = 1);

@@ -14,20 +14,6 @@ namespace fs = boost::filesystem;
 namespace Quendal {
 namespace Testing {
 
-InstallerScratch::InstallerScratch()
-{
-    std::string pattern = (fs::temp_directory_path() / "installer_test_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot create a scratch folder");
-    folder = pattern;
-}
-
-InstallerScratch::~InstallerScratch()
-{
-    boost::system::error_code ignored;
-    fs::remove_all(folder, ignored);
-}
-
 void WriteScriptInstaller(const fs::path& path, const ScriptInstaller& installer)
 {
     std::ostringstream script;

@@ -1,5 +1,7 @@
 #pragma once
-// Scratch folders and shell-script installers for the installer tests.
+// Shell-script installers for the installer tests.
+
+#include "UpdateManager/tests/support/ScratchFolder.h"
 
 #include <boost/filesystem/path.hpp>
 
@@ -11,22 +13,6 @@
 
 namespace Quendal {
 namespace Testing {
-
-// A fresh folder under the system's temporary folder, removed with its
-// contents on destruction.
-class InstallerScratch {
-public:
-    InstallerScratch();
-    ~InstallerScratch();
-    InstallerScratch(const InstallerScratch&) = delete;
-    InstallerScratch& operator=(const InstallerScratch&) = delete;
-
-    const boost::filesystem::path& Folder() const { return folder; }
-    boost::filesystem::path operator/(const std::string& name) const { return folder / name; }
-
-private:
-    boost::filesystem::path folder;
-};
 
 struct ScriptInstaller {
     std::string name;                  // written into the record lines
