@@ -13,12 +13,8 @@
 #include <cerrno>
 #include <exception>
 #include <fstream>
-#include <ostream>
-#include <stdexcept>
-#include <streambuf>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 namespace Quendal {
 namespace UpdateManager {
@@ -55,124 +51,11 @@ double Fraction(double value)
     return std::min(value, 1.0);
 }
 
-// The installer file as a job writes it: appended through a large buffer.
-// The put position is kept here, so asking for it costs no flush, and the
-// first failed write is remembered with its reason.
-class InstallerFileBuffer : public std::streambuf {
-public:
-    static constexpr std::size_t Capacity = 256 * 1024;
-
-    InstallerFileBuffer()
-        : buffer(Capacity)
-    {
-        setp(buffer.data(), buffer.data() + buffer.size());
-    }
-
-    ~InstallerFileBuffer() override
-    {
-        if (file.is_open())
-            Close();
-    }
-
-    // Opens the file for appending (created when missing).
-    bool Open(const boost::filesystem::path& target)
-    {
-        path = target;
-        return OpenFile(std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-    }
-
-    // Empties the file; the next byte goes to offset 0.
-    bool Restart()
-    {
-        setp(buffer.data(), buffer.data() + buffer.size());
-        file.close();
-        return OpenFile(std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
-    }
-
-    // Writes what is buffered and closes the file.
-    bool Close()
-    {
-        bool ok = Drain();
-        if (file.close() == nullptr && ok) {
-            error = "the file could not be closed";
-            ok = false;
-        }
-        return ok;
-    }
-
-    const std::string& Error() const { return error; }
-
-protected:
-    int_type overflow(int_type c) override
-    {
-        if (!Drain())
-            return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-
-    int sync() override { return Drain() ? 0 : -1; }
-
-    pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override
-    {
-        if (offset != 0 || direction != std::ios_base::cur || (which & std::ios_base::out) == 0 || !error.empty())
-            return pos_type(off_type(-1));
-        return pos_type(off_type(written + (pptr() - pbase())));
-    }
-
-private:
-    bool OpenFile(std::ios_base::openmode mode)
-    {
-        error.clear();
-        written = 0;
-        file.pubsetbuf(nullptr, 0); // this class buffers
-        errno = 0;
-        if (file.open(path.c_str(), mode) == nullptr) {
-            error = errno != 0 ? std::generic_category().message(errno) : "the file could not be opened";
-            return false;
-        }
-        const pos_type end = file.pubseekoff(0, std::ios_base::end, std::ios_base::out);
-        if (end == pos_type(off_type(-1))) {
-            error = "the file's size could not be read";
-            file.close();
-            return false;
-        }
-        written = static_cast<int64_t>(off_type(end));
-        return true;
-    }
-
-    bool Drain()
-    {
-        if (!error.empty())
-            return false;
-        const std::streamsize pending = pptr() - pbase();
-        if (pending > 0) {
-            if (!file.is_open()) {
-                error = "the file is not open";
-                return false;
-            }
-            errno = 0;
-            const std::streamsize put = file.sputn(pbase(), pending);
-            if (put != pending) {
-                error = errno != 0 ? std::generic_category().message(errno) : "the write failed";
-                written += put > 0 ? put : 0;
-                return false;
-            }
-            written += pending;
-        }
-        setp(buffer.data(), buffer.data() + buffer.size());
-        return true;
-    }
-
-    std::vector<char> buffer;
-    std::filebuf file;
-    boost::filesystem::path path;
-    int64_t written = 0; // bytes handed to the file
-    std::string error;
-};
+// The reason of the last failed file call.
+std::string LastError(int error)
+{
+    return error != 0 ? std::generic_category().message(error) : std::string("unknown error");
+}
 
 } // namespace
 
@@ -283,9 +166,6 @@ std::string DownloaderBackgrounder::NormalizeUrl(std::shared_ptr<Data> data)
     Poco::URI uri(data->url);
     if (uri.getScheme().empty())
         uri.setScheme(HttpScheme);
-    // Not a server that could not be reached: there is none to try again.
-    if (uri.getHost().empty())
-        throw std::invalid_argument("the URL names no host");
     return uri.toString();
 }
 
@@ -319,6 +199,7 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
             result = DownloadState::Paused; // stopped before it began
         } else {
             const std::string url = NormalizeUrl(data);
+            SetState(job, DownloadState::Downloading);
 
             // A partial file is kept only when its size is the recorded offset.
             int64_t size = 0;
@@ -333,7 +214,6 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
                                                  static_cast<double>(data->expectedSize)));
             else
                 progress.store(0.0);
-            SetState(job, DownloadState::Downloading);
 
             result = Transfer(data, job, url, target);
         }
@@ -356,12 +236,13 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
                                                const boost::filesystem::path& target)
 {
     const std::string text = target.string();
-    InstallerFileBuffer file;
-    if (!file.Open(target)) {
-        Log()->Error(Category, "Can't open ", text, " for writing: ", file.Error());
+    errno = 0;
+    std::ofstream file(target.c_str(), std::ios_base::out | std::ios_base::app | std::ios_base::binary);
+    if (!file) {
+        const int error = errno;
+        Log()->Error(Category, "Can't open ", text, " for writing: ", LastError(error));
         return DownloadState::Failed;
     }
-    std::ostream out(&file);
 
     request.SetResumeOffset(data->resumeOffset);
     request.Open(url);
@@ -376,24 +257,27 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
             // The server sent the whole file: write it from the start.
             Log()->Info(Category, "The server sent the whole file; ", text, " is downloaded again from the start");
             data->resumeOffset = 0;
-            if (!file.Restart()) {
-                Log()->Error(Category, "Error while writing ", text, ": ", file.Error());
+            file.close();
+            errno = 0;
+            file.open(target.c_str(), std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+            if (!file) {
+                const int error = errno;
+                Log()->Error(Category, "Error while writing ", text, ": ", LastError(error));
                 result = DownloadState::Failed;
             }
         }
         progress.store(Fraction(request.GetProgress()));
         while (result == DownloadState::Downloading && request.HasMoreData()) {
-            const int64_t n = request.ReadChunk(out);
-            if (!out) {
-                Log()->Error(Category, "Error while writing ", text, ": ", file.Error());
+            errno = 0;
+            const int64_t n = request.ReadChunk(file);
+            if (!file) {
+                const int error = errno;
+                Log()->Error(Category, "Error while writing ", text, ": ", LastError(error));
                 result = DownloadState::Failed;
                 break;
             }
             if (n == 0) {
-                // An empty read ends the body (a body of unknown length ends
-                // so) or the transfer; the request's status tells which.
-                if (request.HasMoreData())
-                    result = DownloadState::Paused;
+                result = DownloadState::Paused;
                 break;
             }
             progress.store(Fraction(request.GetProgress()));
@@ -409,9 +293,14 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
             }
         }
     }
-    if (!file.Close() && result != DownloadState::Failed) {
-        Log()->Error(Category, "Error while writing ", text, ": ", file.Error());
-        result = DownloadState::Failed;
+    if (file.is_open()) {
+        errno = 0;
+        file.close();
+        const int error = errno;
+        if (!file && result != DownloadState::Failed) {
+            Log()->Error(Category, "Error while writing ", text, ": ", LastError(error));
+            result = DownloadState::Failed;
+        }
     }
     return result;
 }

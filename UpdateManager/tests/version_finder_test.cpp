@@ -35,6 +35,11 @@ void WritePe(const fs::path& file, uint16_t major, uint16_t minor, uint16_t buil
 }
 
 struct Answer {
+    Answer(bool ok, std::string version, bool itemFound)
+        : ok(ok), version(std::move(version)), itemFound(itemFound)
+    {
+    }
+
     bool ok;
     std::string version;
     bool itemFound;
