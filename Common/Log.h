@@ -56,12 +56,14 @@ protected:
     std::string executablePath;
     std::mutex startStopMutex;
     std::atomic<bool> stopRequested{true};
-    std::atomic<bool> writerStarted{false};
     std::future<void> writerFuture;
     std::unique_ptr<char[]> block;
     Slot slots[RingCount];
 
 private:
+    // Set once a writer task was started: the log path tests it without
+    // taking startStopMutex.
+    std::atomic<bool> writerStarted{false};
     std::mutex wakeMutex;
     std::condition_variable wake;
 };
