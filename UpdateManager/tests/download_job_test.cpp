@@ -30,8 +30,8 @@ using Quendal::Testing::LogLine;
 using Quendal::Testing::DownloadPayload;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::FileSizeOf;
-using Quendal::Testing::ReadWholeFile;
-using Quendal::Testing::WriteWholeFile;
+using Quendal::Testing::ReadFile;
+using Quendal::Testing::WriteFile;
 using Quendal::UpdateManager::DownloaderBackgrounder;
 using Quendal::UpdateManager::DownloadState;
 using testserver::Fault;
@@ -144,7 +144,7 @@ TEST_F(DownloadJob, CompletesAndChecksTheWholeFile)
         downloader->Start(DownloaderBackgrounder::Data(url, target, expected, static_cast<int64_t>(payload.size()), 0));
         EXPECT_EQ(WaitForEnd(*downloader), c.state);
 
-        EXPECT_EQ(ReadWholeFile(target), payload); // a failed check leaves the file
+        EXPECT_EQ(ReadFile(target), payload); // a failed check leaves the file
         EXPECT_EQ(downloader->GetChecksum(), c.checksum == Expected::None ? std::string() : md5);
         EXPECT_DOUBLE_EQ(downloader->GetProgress(), 1.0);
         EXPECT_GE(log.IndexOf(c.line, before), 0);
@@ -186,7 +186,7 @@ TEST_F(DownloadJob, ResumesAfterAnInterruptedTransfer)
             EXPECT_EQ(partial, cut);
         }
         EXPECT_LE(partial, cut);
-        EXPECT_EQ(ReadWholeFile(target), payload.substr(0, static_cast<std::size_t>(partial)));
+        EXPECT_EQ(ReadFile(target), payload.substr(0, static_cast<std::size_t>(partial)));
         EXPECT_LT(downloader->GetProgress(), 1.0);
 
         downloader->Start(Record(url, target, partial));
@@ -206,12 +206,12 @@ TEST_F(DownloadJob, StartsAgainFromZeroWhenTheServerIgnoresRange)
 {
     const std::string url = Serve();
     // Not a prefix of the installer: appending the whole body would keep it.
-    WriteWholeFile(target, DownloadPayload(30000, 7));
+    WriteFile(target, DownloadPayload(30000, 7));
     server.SetFault(FilePath, Fault::IgnoreRange(), 1);
 
     downloader->Start(Record(url, target, 30000));
     EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-    EXPECT_EQ(ReadWholeFile(target), payload);
+    EXPECT_EQ(ReadFile(target), payload);
     const auto requests = Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].range, "bytes=30000-");
@@ -238,11 +238,11 @@ TEST_F(DownloadJob, KeepsAPartialFileOnlyWhenItsSizeIsTheRecordedOffset)
         boost::filesystem::remove(target);
         server.ClearRequests();
         if (c.fileSize >= 0)
-            WriteWholeFile(target, payload.substr(0, static_cast<std::size_t>(c.fileSize)));
+            WriteFile(target, payload.substr(0, static_cast<std::size_t>(c.fileSize)));
 
         downloader->Start(Record(url, target, c.offset));
         EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-        EXPECT_EQ(ReadWholeFile(target), payload);
+        EXPECT_EQ(ReadFile(target), payload);
         const auto requests = Requests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].range, c.range);
@@ -269,12 +269,12 @@ TEST_F(DownloadJob, RangeNotSatisfiable)
         server.ClearFaults();
         if (!c.withContentRange)
             server.SetFault(FilePath, Fault::Without416ContentRange());
-        WriteWholeFile(target, c.file);
+        WriteFile(target, c.file);
         const int64_t offset = static_cast<int64_t>(c.file.size());
 
         downloader->Start(Record(url, target, offset));
         EXPECT_EQ(WaitForEnd(*downloader), c.state);
-        EXPECT_EQ(ReadWholeFile(target), c.file); // nothing appended, nothing removed
+        EXPECT_EQ(ReadFile(target), c.file); // nothing appended, nothing removed
         const auto requests = Requests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(offset) + "-");
@@ -318,7 +318,7 @@ TEST_F(DownloadJob, ChecksTheAnnouncedSizeWhenTheServerGivesNoLength)
                                                        c.checksum ? testserver::Md5Hex(c.body) : std::string(),
                                                        c.expectedSize, 0));
         EXPECT_EQ(WaitForEnd(*downloader), c.state);
-        EXPECT_EQ(ReadWholeFile(target), c.body);
+        EXPECT_EQ(ReadFile(target), c.body);
         if (*c.line != '\0') {
             EXPECT_GE(log.IndexOf(c.line, before), 0);
         }
@@ -428,11 +428,11 @@ TEST_F(DownloadJob, StopWithWaitPausesTheRunningJobAfterItsChunkAndKeepsTheParti
     const int64_t partial = FileSizeOf(target);
     ASSERT_GT(partial, 0);
     ASSERT_LT(partial, static_cast<int64_t>(payload.size()));
-    EXPECT_EQ(ReadWholeFile(target), payload.substr(0, static_cast<std::size_t>(partial)));
+    EXPECT_EQ(ReadFile(target), payload.substr(0, static_cast<std::size_t>(partial)));
 
     downloader->Start(Record(url, target, partial));
     EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-    EXPECT_EQ(ReadWholeFile(target), payload);
+    EXPECT_EQ(ReadFile(target), payload);
     const auto requests = Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].range, "bytes=" + std::to_string(partial) + "-");
@@ -453,7 +453,7 @@ TEST_F(DownloadJob, StopWithoutWaitLeavesNothingThatStopsTheNextJob)
     const int64_t partial = FileSizeOf(target);
     downloader->Start(Record(url, target, partial));
     EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-    EXPECT_EQ(ReadWholeFile(target), payload);
+    EXPECT_EQ(ReadFile(target), payload);
 }
 
 TEST_F(DownloadJob, StopReachesAJobThatHasNotStartedAndWaitsForIt)
@@ -475,7 +475,7 @@ TEST_F(DownloadJob, StopReachesAJobThatHasNotStartedAndWaitsForIt)
     // The stop was for the jobs started before it.
     downloader->Start(Record(second, secondTarget));
     EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-    EXPECT_EQ(ReadWholeFile(secondTarget), payload);
+    EXPECT_EQ(ReadFile(secondTarget), payload);
 }
 
 TEST_F(DownloadJob, JobsRunInPostingOrder)
@@ -485,8 +485,8 @@ TEST_F(DownloadJob, JobsRunInPostingOrder)
     downloader->Start(Record(first, scratch.File("first.bin")));
     downloader->Start(Record(second, scratch.File("second.bin")));
     EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-    EXPECT_EQ(ReadWholeFile(scratch.File("first.bin")), payload);
-    EXPECT_EQ(ReadWholeFile(scratch.File("second.bin")), payload);
+    EXPECT_EQ(ReadFile(scratch.File("first.bin")), payload);
+    EXPECT_EQ(ReadFile(scratch.File("second.bin")), payload);
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].path, "/files/first.bin");
@@ -604,7 +604,7 @@ TEST_F(DownloadJob, WriteFailureFailsAtOnce)
 
     // The file holds what the limit let through, and nothing else was tried.
     EXPECT_EQ(FileSizeOf(target), static_cast<int64_t>(ChildFileLimit));
-    EXPECT_EQ(ReadWholeFile(target), big.substr(0, ChildFileLimit));
+    EXPECT_EQ(ReadFile(target), big.substr(0, ChildFileLimit));
     EXPECT_EQ(Requests().size(), 1u);
 }
 
@@ -637,7 +637,7 @@ TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
         Fault slow;
         slow.delayBeforeHeaders = std::chrono::milliseconds(500);
         server.SetFault(FilePath, slow, 1);
-        WriteWholeFile(target, payload.substr(0, static_cast<std::size_t>(c.partial)));
+        WriteFile(target, payload.substr(0, static_cast<std::size_t>(c.partial)));
         downloader->Start(DownloaderBackgrounder::Data(url, target, md5, c.expectedSize, c.partial));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while ((downloader->GetState() == DownloadState::Idle || downloader->GetProgress() == left) &&
@@ -646,6 +646,6 @@ TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
         ASSERT_EQ(downloader->GetState(), DownloadState::Downloading);
         EXPECT_DOUBLE_EQ(downloader->GetProgress(), c.progress);
         EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
-        EXPECT_EQ(ReadWholeFile(target), payload);
+        EXPECT_EQ(ReadFile(target), payload);
     }
 }

@@ -1,6 +1,7 @@
 #include "UpdateManager/ProductDescriptionFactory.h"
 #include "UpdateManager/Resources.h"
 #include "UpdateManager/ResourcesApi.h"
+#include "UpdateManager/tests/support/Files.h"
 #include "UpdateManager/tests/support/LogCapture.h"
 #include "UpdateManager/tests/support/ScratchFolder.h"
 #include "platform/Path.h"
@@ -17,6 +18,7 @@
 
 using namespace Quendal::UpdateManager;
 using Quendal::Testing::LogCapture;
+using Quendal::Testing::ReadFile;
 namespace pt = boost::property_tree;
 namespace fs = boost::filesystem;
 
@@ -411,14 +413,6 @@ protected:
         resource.put("release_notes_html", html);
         resource.put("checksum", "c"); // read after the notes: Create must go on
         return ProductDescriptionFactory().Create(sku, "soft", "0.0", resource, out);
-    }
-
-    static std::string ReadFile(const fs::path& file)
-    {
-        std::ifstream in(file.string(), std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        return content.str();
     }
 
     const Quendal::Testing::ScratchFolder folder;

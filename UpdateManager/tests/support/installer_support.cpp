@@ -1,13 +1,9 @@
 #include "UpdateManager/tests/support/installer_support.h"
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <sstream>
-#include <stdexcept>
 #include <thread>
-
-#include <stdlib.h>
 
 namespace fs = boost::filesystem;
 
@@ -27,32 +23,6 @@ void WriteScriptInstaller(const fs::path& path, const ScriptInstaller& installer
            << "exit " << installer.exitCode << "\n";
     WriteFile(path, script.str());
     fs::permissions(path, installer.executable ? fs::perms(0755) : fs::perms(0644));
-}
-
-void WriteFile(const fs::path& path, const std::string& content)
-{
-    fs::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    fs::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> ReadLines(const fs::path& path)
-{
-    std::istringstream in(ReadFile(path));
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)

@@ -1,6 +1,7 @@
 #pragma once
 // Shell-script installers for the installer tests.
 
+#include "UpdateManager/tests/support/Files.h"
 #include "UpdateManager/tests/support/ScratchFolder.h"
 
 #include <boost/filesystem/path.hpp>
@@ -24,10 +25,6 @@ struct ScriptInstaller {
 
 // Writes `installer` as a shell script at `path`.
 void WriteScriptInstaller(const boost::filesystem::path& path, const ScriptInstaller& installer);
-
-void WriteFile(const boost::filesystem::path& path, const std::string& content);
-std::string ReadFile(const boost::filesystem::path& path);
-std::vector<std::string> ReadLines(const boost::filesystem::path& path);
 
 // Polls `done` every 5 ms; false when it is still false after `timeout`.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
