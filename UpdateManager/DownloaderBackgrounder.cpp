@@ -44,13 +44,6 @@ bool HasScheme(const std::string& url)
     return true;
 }
 
-double Fraction(double value)
-{
-    if (!(value > 0.0)) // also NaN
-        return 0.0;
-    return std::min(value, 1.0);
-}
-
 // The reason of the last failed file call.
 std::string LastError(int error)
 {
@@ -266,7 +259,7 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
                 result = DownloadState::Failed;
             }
         }
-        progress.store(Fraction(request.GetProgress()));
+        progress.store(request.GetProgress());
         while (result == DownloadState::Downloading && request.HasMoreData()) {
             errno = 0;
             const int64_t n = request.ReadChunk(file);
@@ -280,7 +273,7 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
                 result = DownloadState::Paused;
                 break;
             }
-            progress.store(Fraction(request.GetProgress()));
+            progress.store(request.GetProgress());
             downloadedSize = request.GetDownloadedSize();
             if (IsStopped(job))
                 result = DownloadState::Paused;
