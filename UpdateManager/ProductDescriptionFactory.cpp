@@ -8,6 +8,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <charconv>
 #include <fstream>
 
 namespace Quendal {
@@ -37,18 +38,13 @@ bool ReadResourceSize(const std::string& text, uint64_t& size)
         --end;
     if (begin < end && text[begin] == '+')
         ++begin;
-    if (begin == end)
-        return false;
+    // Digits only: from_chars takes no sign, no white space and reports overflow.
+    const char* first = text.data() + begin;
+    const char* last = text.data() + end;
     uint64_t value = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9')
-            return false;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
+    const std::from_chars_result parsed = std::from_chars(first, last, value);
+    if (first == last || parsed.ec != std::errc() || parsed.ptr != last)
+        return false;
     size = value;
     return true;
 }
