@@ -1,5 +1,6 @@
 // HttpDownloadRequest against the HTTP test server on 127.0.0.1.
 
+#include "Common/Helpers.h"
 #include "UpdateManager/HttpDownloadRequest.h"
 #include "UpdateManager/tests/support/LogCapture.h"
 #include "http_test_util.h"
@@ -27,13 +28,6 @@ using Quendal::UpdateManager::HttpDownloadRequest;
 using Quendal::UpdateManager::TransferStatus;
 using testserver::Fault;
 using testserver::TestServer;
-
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 std::string BasicAuthorization(const std::string& user, const std::string& password)
 {
@@ -82,7 +76,7 @@ protected:
         return ReadBody(request, out);
     }
 
-    std::string Expand(const std::string& pattern) const { return Replace(pattern, "{host}", host); }
+    std::string Expand(const std::string& pattern) const { return Quendal::ReplaceAll(pattern, "{host}", host); }
 
     LogCapture log{{"web"}};
     TestServer server;
