@@ -7,6 +7,7 @@
 
 #include "platform/Executable.h"
 #include "platform/KnownFolders.h"
+#include "platform/tests/support/ScopedEnvironment.h"
 
 #include <boost/filesystem.hpp>
 
@@ -68,10 +69,6 @@ class KnownFolders : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "SystemDrive"}) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
         setenv("HOME", home.path.c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("SystemDrive");
@@ -79,12 +76,6 @@ protected:
     void TearDown() override
     {
         platform::testing::ClearKnownFolderOverrides();
-        for (const auto& entry : saved) {
-            if (entry.second)
-                setenv(entry.first.c_str(), entry.second->c_str(), 1);
-            else
-                unsetenv(entry.first.c_str());
-        }
     }
 
     // The result, what `out` holds afterwards and what went to standard
@@ -112,7 +103,7 @@ protected:
     }
 
     ScratchDir home;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    platform::testing::ScopedEnvironment environment{"HOME", "XDG_CONFIG_HOME", "SystemDrive"};
 };
 
 TEST_F(KnownFolders, FoldersUnderHome)

@@ -2,6 +2,7 @@
 // and the paths that cannot be given as narrow text.
 
 #include "platform/KnownFolders.h"
+#include "support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +27,6 @@ class KnownFolders : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
-            const char* value = std::getenv(name);
-            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        }
         char pattern[] = "/tmp/quendal-home-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         home = pattern;
@@ -39,12 +36,6 @@ protected:
     void TearDown() override
     {
         platform::testing::ClearKnownFolderOverrides();
-        for (const auto& entry : saved) {
-            if (entry.second)
-                setenv(entry.first.c_str(), entry.second->c_str(), 1);
-            else
-                unsetenv(entry.first.c_str());
-        }
         std::error_code ec;
         fs::remove_all(home, ec);
     }
@@ -68,7 +59,7 @@ protected:
     }
 
     std::string home;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    platform::testing::ScopedEnvironment environment{"HOME", "XDG_CONFIG_HOME"};
 };
 
 struct UserDirsCase {
