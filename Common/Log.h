@@ -2,6 +2,7 @@
 // The process-wide logger: per-thread rings drained to standard output by
 // one writer task.
 
+#include "Common/LogCategories.h"
 #include "Common/Singleton.h"
 
 #include <boost/filesystem/path.hpp>
@@ -144,3 +145,9 @@ private:
     std::map<std::string, int> categoryLevels;
     int64_t startTime = 0;
 };
+
+// The process-wide logger, created on first use: Logger().Info(LogCategory::Install, ...).
+inline CLog& Logger()
+{
+    return *CSingleton<CLog>::GetInstance();
+}

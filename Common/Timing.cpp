@@ -18,7 +18,7 @@ CTiming::~CTiming()
     stopTicks = platform::SystemTimeTicks();
     const int32_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(Elapsed())));
     const std::string unit = GetUnit();
-    CSingleton<CLog>::GetInstance()->Log("timing", CLog::Level::Notice, label, " : ", elapsed, " ", unit);
+    Logger().Log(LogCategory::Timing, CLog::Level::Notice, label, " : ", elapsed, " ", unit);
 }
 
 int64_t CTiming::Stop()

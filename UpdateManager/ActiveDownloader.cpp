@@ -40,7 +40,7 @@ void ActiveDownloader::Stop()
 
 void ActiveDownloader::Run()
 {
-    CSingleton<CLog>::GetInstance()->Debug("download", "ActiveDownloader Start Thread", name);
+    Logger().Debug(LogCategory::Download, "ActiveDownloader Start Thread", name);
     while (!done) {
         Task task;
         queue.WaitAndPop(task);
@@ -50,13 +50,13 @@ void ActiveDownloader::Run()
         try {
             task();
         } catch (const std::exception& e) {
-            CSingleton<CLog>::GetInstance()->Error("download", "ActiveDownloader ", name, ": task failed: ", e.what());
+            Logger().Error(LogCategory::Download, "ActiveDownloader ", name, ": task failed: ", e.what());
         } catch (...) {
-            CSingleton<CLog>::GetInstance()->Error("download", "ActiveDownloader ", name,
+            Logger().Error(LogCategory::Download, "ActiveDownloader ", name,
                                                    ": task failed with an unknown exception");
         }
     }
-    CSingleton<CLog>::GetInstance()->Debug("download", "ActiveDownloader Exit Thread", name);
+    Logger().Debug(LogCategory::Download, "ActiveDownloader Exit Thread", name);
 }
 
 } // namespace UpdateManager

@@ -29,15 +29,14 @@ std::string ToolArgument(const fs::path& path)
 
 bool MountInstaller(const fs::path& image, const fs::path& mountPoint)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
-    log->Info("install", "Mounting installer.");
+    Logger().Info(LogCategory::Install, "Mounting installer.");
     try {
         if (!fs::exists(image) || !fs::is_regular_file(image)) {
-            log->Error("install", image, " is not a valid file and cannot be mounted");
+            Logger().Error(LogCategory::Install, image, " is not a valid file and cannot be mounted");
             return false;
         }
         if (fs::exists(mountPoint)) {
-            log->Error("install", "The target directory ", mountPoint, " already exists ");
+            Logger().Error(LogCategory::Install, "The target directory ", mountPoint, " already exists ");
             return false;
         }
 
@@ -45,28 +44,27 @@ bool MountInstaller(const fs::path& image, const fs::path& mountPoint)
         const std::string tool = platform::DiskImageAttachTool();
         const std::vector<std::string> args = {tool, "attach", ToolArgument(image), "-mountpoint",
                                                ToolArgument(mountPoint)};
-        log->Debug("install", tool, " attach ", args[2], " -mountpoint ", args[4]);
+        Logger().Debug(LogCategory::Install, tool, " attach ", args[2], " -mountpoint ", args[4]);
         const int result = platform::SpawnAndWait(tool, args);
-        log->Debug("install", "Returned ", result);
+        Logger().Debug(LogCategory::Install, "Returned ", result);
 
         if (result == 0 && fs::exists(mountPoint)) {
-            log->Debug("install", mountPoint, " has been succesfully mounted.");
+            Logger().Debug(LogCategory::Install, mountPoint, " has been succesfully mounted.");
             return true;
         }
-        log->Error("install", "Failed to mount ", mountPoint, " (returned ", result, ")");
+        Logger().Error(LogCategory::Install, "Failed to mount ", mountPoint, " (returned ", result, ")");
         return false;
     } catch (const fs::filesystem_error& e) {
-        log->Error("install", "Failed to mount volume for installer: ", e.what());
+        Logger().Error(LogCategory::Install, "Failed to mount volume for installer: ", e.what());
         return false;
     }
 }
 
 bool UnmountInstaller(const fs::path& mountPoint)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
     try {
         if (!fs::exists(mountPoint)) {
-            log->Error("install", "Cannot unmount ", mountPoint, " because the directory does not exist");
+            Logger().Error(LogCategory::Install, "Cannot unmount ", mountPoint, " because the directory does not exist");
             return false;
         }
 
@@ -82,20 +80,19 @@ bool UnmountInstaller(const fs::path& mountPoint)
         }
 
         if (result == 0 && !fs::exists(mountPoint)) {
-            log->Debug("install", mountPoint, " unmounted succesfully");
+            Logger().Debug(LogCategory::Install, mountPoint, " unmounted succesfully");
             return true;
         }
-        log->Error("install", "Could not unmount ", mountPoint, " (returned ", result, ")");
+        Logger().Error(LogCategory::Install, "Could not unmount ", mountPoint, " (returned ", result, ")");
         return false;
     } catch (const fs::filesystem_error& e) {
-        log->Error("install", "Failed to unmount", mountPoint, ": ", e.what());
+        Logger().Error(LogCategory::Install, "Failed to unmount", mountPoint, ": ", e.what());
         return false;
     }
 }
 
 fs::path FindFileWithExtension(const fs::path& directory, const std::string& extension)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
     fs::path result;
     try {
         if (fs::exists(directory)) {
@@ -105,7 +102,7 @@ fs::path FindFileWithExtension(const fs::path& directory, const std::string& ext
                 const std::string text = it->path().string();
                 const std::size_t dot = text.rfind('.');
                 const bool match = dot != std::string::npos && text.compare(dot + 1, std::string::npos, extension) == 0;
-                log->Debug("install", text, match ? " has " : " does not have ", " the extension ", extension);
+                Logger().Debug(LogCategory::Install, text, match ? " has " : " does not have ", " the extension ", extension);
                 if (match) {
                     result = it->path();
                     break;
@@ -113,7 +110,7 @@ fs::path FindFileWithExtension(const fs::path& directory, const std::string& ext
             }
         }
     } catch (const fs::filesystem_error& e) {
-        log->Error("update_manager", "Error when trying to find file with extension ", extension, " in directory ",
+        Logger().Error(LogCategory::UpdateManager, "Error when trying to find file with extension ", extension, " in directory ",
                    directory, " : ", e.what());
         result.clear();
     }

@@ -21,12 +21,6 @@ namespace UpdateManager {
 
 namespace {
 
-const char* const Category = "download";
-
-CLog* Log()
-{
-    return CSingleton<CLog>::GetInstance();
-}
 
 // True when the text begins with "<scheme>://".
 bool HasScheme(const std::string& url)
@@ -115,7 +109,7 @@ void DownloaderBackgrounder::Start(Data data)
             record->url = "http://" + record->url;
         downloader->Post([this, record, job] { HttpDownload(record, job); });
     } catch (const std::exception& e) {
-        Log()->Error(Category, "Can't queue the download of ", record->url, ": ", e.what());
+        Logger().Error(LogCategory::Download, "Can't queue the download of ", record->url, ": ", e.what());
         SetState(job, DownloadState::Failed);
         EndJob(job);
     }
@@ -168,7 +162,7 @@ void DownloaderBackgrounder::FtpDownload(std::shared_ptr<Data> data, int job)
     std::lock_guard<std::mutex> jobLock(jobMutex);
     try {
         IsStopped(job);
-        Log()->Error(Category, "Can't download ", data->url, ": FTP is not supported");
+        Logger().Error(LogCategory::Download, "Can't download ", data->url, ": FTP is not supported");
     } catch (...) {
     }
     SetState(job, DownloadState::Failed);
@@ -185,7 +179,7 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
     try {
         const fs::path target(data->file);
         text = target.string();
-        Log()->Info(Category, "HttpDownload Start ", data->url, " -> ", target, " (expected size: ", data->expectedSize,
+        Logger().Info(LogCategory::Download, "HttpDownload Start ", data->url, " -> ", target, " (expected size: ", data->expectedSize,
                     ", checksum: ", data->checksum);
 
         if (IsStopped(job)) {
@@ -210,15 +204,15 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
 
             result = Transfer(data, job, url, target);
         }
-        Log()->Info(Category, "Download complete (", target, ")");
+        Logger().Info(LogCategory::Download, "Download complete (", target, ")");
 
         if (result == DownloadState::Downloading)
             result = Verify(data, target);
     } catch (const std::exception& e) {
-        Log()->Error(Category, "Error while downloading ", data->url, " to ", text, " : ", e.what());
+        Logger().Error(LogCategory::Download, "Error while downloading ", data->url, " to ", text, " : ", e.what());
         result = DownloadState::Failed;
     } catch (...) {
-        Log()->Error(Category, "Error while downloading ", data->url, " to ", text, " : unknown exception");
+        Logger().Error(LogCategory::Download, "Error while downloading ", data->url, " to ", text, " : unknown exception");
         result = DownloadState::Failed;
     }
     IsStopped(job); // a stop that came too late for this job is used up
@@ -233,7 +227,7 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     std::ofstream file(target.c_str(), std::ios_base::out | std::ios_base::app | std::ios_base::binary);
     if (!file) {
         const int error = errno;
-        Log()->Error(Category, "Can't open ", text, " for writing: ", LastError(error));
+        Logger().Error(LogCategory::Download, "Can't open ", text, " for writing: ", LastError(error));
         return DownloadState::Failed;
     }
 
@@ -248,14 +242,14 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     } else {
         if (data->resumeOffset > 0 && request.IsRangeIgnored()) {
             // The server sent the whole file: write it from the start.
-            Log()->Info(Category, "The server sent the whole file; ", text, " is downloaded again from the start");
+            Logger().Info(LogCategory::Download, "The server sent the whole file; ", text, " is downloaded again from the start");
             data->resumeOffset = 0;
             file.close();
             errno = 0;
             file.open(target.c_str(), std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
             if (!file) {
                 const int error = errno;
-                Log()->Error(Category, "Error while writing ", text, ": ", LastError(error));
+                Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
                 result = DownloadState::Failed;
             }
         }
@@ -265,7 +259,7 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
             const int64_t n = request.ReadChunk(file);
             if (!file) {
                 const int error = errno;
-                Log()->Error(Category, "Error while writing ", text, ": ", LastError(error));
+                Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
                 result = DownloadState::Failed;
                 break;
             }
@@ -291,7 +285,7 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
         file.close();
         const int error = errno;
         if (!file && result != DownloadState::Failed) {
-            Log()->Error(Category, "Error while writing ", text, ": ", LastError(error));
+            Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
             result = DownloadState::Failed;
         }
     }
@@ -308,24 +302,24 @@ DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::
     const int64_t measured = static_cast<int64_t>(GetFileSizeOrZero(target));
     downloadedSize = measured;
     if (expected <= 0) {
-        Log()->Error(Category, "Invalid expected size for ", data->file, " (", totalSize, ")");
+        Logger().Error(LogCategory::Download, "Invalid expected size for ", data->file, " (", totalSize, ")");
     } else if (measured != expected) {
-        Log()->Error(Category, "The size of ", text, " is ", measured, " while ", expected, " is expected");
+        Logger().Error(LogCategory::Download, "The size of ", text, " is ", measured, " while ", expected, " is expected");
         result = DownloadState::Failed;
     }
     if (measured == 0 && result == DownloadState::Completed) {
-        Log()->Error(Category, "The size of ", text, " is 0 while a non-empty file is expected");
+        Logger().Error(LogCategory::Download, "The size of ", text, " is 0 while a non-empty file is expected");
         result = DownloadState::Failed;
     }
 
     checksum.clear();
     if (data->checksum.empty()) {
-        Log()->Warning(Category, "No expected checksum for ", text, ". Can't verify download.");
+        Logger().Warning(LogCategory::Download, "No expected checksum for ", text, ". Can't verify download.");
     } else {
         checksum = GetFileChecksum(target);
-        Log()->Debug(Category, "Checksum : '", checksum, "'. Expected: '", data->checksum, "'");
+        Logger().Debug(LogCategory::Download, "Checksum : '", checksum, "'. Expected: '", data->checksum, "'");
         if (checksum.empty() || !boost::algorithm::iequals(checksum, data->checksum)) {
-            Log()->Error(Category, "Bad checksum for ", text);
+            Logger().Error(LogCategory::Download, "Bad checksum for ", text);
             result = DownloadState::Failed;
         }
     }

@@ -30,14 +30,8 @@ namespace UpdateManager {
 
 namespace {
 
-const char* const WebCategory = "web";
 // Largest redirect body read so that its connection can be used again.
 constexpr std::streamsize MaxDiscardedBody = 64 * 1024;
-
-CLog& Logger()
-{
-    return *CSingleton<CLog>::GetInstance();
-}
 
 std::string ExceptionText(const std::exception& error)
 {
@@ -89,7 +83,7 @@ std::unique_ptr<Poco::Net::HTTPBasicCredentials> CredentialsOf(const Poco::URI& 
     Poco::URI::decode(userInfo.substr(0, colon), user);
     if (colon != std::string::npos)
         Poco::URI::decode(userInfo.substr(colon + 1), password);
-    Logger().Debug(WebCategory, "Authenticate with ", user, ":", "***");
+    Logger().Debug(LogCategory::Web, "Authenticate with ", user, ":", "***");
     return std::make_unique<Poco::Net::HTTPBasicCredentials>(user, password);
 }
 
@@ -235,7 +229,7 @@ void HttpDownloadRequest::Open(const std::string& url)
     std::string working = url;
     if (!boost::algorithm::istarts_with(url, "http:/")) {
         if (HasExplicitScheme(url)) {
-            Logger().Error(WebCategory, "Unsupported scheme in URL ", MaskPassword(url));
+            Logger().Error(LogCategory::Web, "Unsupported scheme in URL ", MaskPassword(url));
             Refuse(TransferStatus::Error);
             return;
         }
@@ -248,10 +242,10 @@ void HttpDownloadRequest::Open(const std::string& url)
         uri = Poco::URI(working);
         if (uri.getHost().empty())
             throw Poco::SyntaxException("URL without host", MaskPassword(working));
-        Logger().Debug(WebCategory, "Request URI: ", MaskPassword(uri.toString()));
+        Logger().Debug(LogCategory::Web, "Request URI: ", MaskPassword(uri.toString()));
         credentials = CredentialsOf(uri);
     } catch (const std::exception& error) {
-        Logger().Error(WebCategory, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
+        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
         Refuse(TransferStatus::ConnectionFailed);
         return;
     }
@@ -262,7 +256,7 @@ void HttpDownloadRequest::Open(const std::string& url)
         std::istream* body = &Exchange(current, credentials.get(), response);
         for (int redirects = 0; IsRedirect(response.getStatus()); ++redirects) {
             if (redirects == MaxRedirects) {
-                Logger().Error(WebCategory, "Too many redirects for ", MaskPassword(url));
+                Logger().Error(LogCategory::Web, "Too many redirects for ", MaskPassword(url));
                 session->reset();
                 Refuse(TransferStatus::Error);
                 return;
@@ -270,7 +264,7 @@ void HttpDownloadRequest::Open(const std::string& url)
             const std::string location = response.get("Location", "");
             Poco::URI next;
             if (!ResolveLocation(current, location, next)) {
-                Logger().Error(WebCategory, "Bad response header: Location: ", MaskPassword(location));
+                Logger().Error(LogCategory::Web, "Bad response header: Location: ", MaskPassword(location));
                 session->reset();
                 Refuse(TransferStatus::Error);
                 return;
@@ -280,7 +274,7 @@ void HttpDownloadRequest::Open(const std::string& url)
                 credentials = CredentialsOf(next);
             else if (next.getHost() != current.getHost() || next.getPort() != current.getPort())
                 credentials.reset();
-            Logger().Debug(WebCategory, "Redirect to ", MaskPassword(next.toString()));
+            Logger().Debug(LogCategory::Web, "Redirect to ", MaskPassword(next.toString()));
             current = next;
             body = &Exchange(current, credentials.get(), response);
         }
@@ -321,7 +315,7 @@ void HttpDownloadRequest::Open(const std::string& url)
         }
         UpdateProgress();
     } catch (const std::exception& error) {
-        Logger().Error(WebCategory, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
+        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
         session->reset();
         Refuse(TransferStatus::ConnectionFailed);
     }
@@ -352,10 +346,10 @@ std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Ne
             responseLength = response.hasContentLength() ? response.getContentLength64() : -1;
             responseChunked = response.getChunkedTransferEncoding();
             responseKeepAlive = response.getKeepAlive();
-            if (Logger().IsEnabled(WebCategory, CLog::Level::Debug)) {
+            if (Logger().IsEnabled(LogCategory::Web, CLog::Level::Debug)) {
                 std::ostringstream header;
                 response.write(header);
-                Logger().Debug(WebCategory, "Response Header: ", header.str());
+                Logger().Debug(LogCategory::Web, "Response Header: ", header.str());
             }
             return body;
         } catch (const Poco::IOException& error) {
@@ -420,7 +414,7 @@ bool HttpDownloadRequest::CheckRange(const Poco::Net::HTTPResponse& response)
     if (good && lengthKnown.load() && contentLength.load() != length)
         good = false;
     if (!good) {
-        Logger().Error(WebCategory, "Bad response header: Content-Range: ", value);
+        Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", value);
         status = TransferStatus::Error;
         return false;
     }
@@ -432,7 +426,7 @@ bool HttpDownloadRequest::CheckRange(const Poco::Net::HTTPResponse& response)
 void HttpDownloadRequest::CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& response)
 {
     if (!response.has("Content-Range")) {
-        Logger().Error(WebCategory, "Bad response header: Content-Range: ", "");
+        Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", "");
         status = TransferStatus::Error;
         return;
     }
@@ -454,7 +448,7 @@ void HttpDownloadRequest::CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& r
         lengthKnown.store(true);
         accepted = contentLength.load() == 0;
     } catch (const std::logic_error&) {
-        Logger().Error(WebCategory, "Bad response header: Content-Range: ", value);
+        Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", value);
         status = TransferStatus::Error;
     }
 }
@@ -572,7 +566,7 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
         tooLarge = bytesReceived > MaxJsonSize;
     }
     if (tooLarge) {
-        Logger().Error(WebCategory, "Response too large (more than ", MaxJsonSize, " bytes): ", MaskPassword(url));
+        Logger().Error(LogCategory::Web, "Response too large (more than ", MaxJsonSize, " bytes): ", MaskPassword(url));
         session->reset();
         Refuse(TransferStatus::Error);
         return false;
@@ -582,7 +576,7 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
     try {
         boost::property_tree::read_json(text, out);
     } catch (const boost::property_tree::json_parser::json_parser_error& error) {
-        Logger().Error(WebCategory, "Invalid json format Response: ", error.what());
+        Logger().Error(LogCategory::Web, "Invalid json format Response: ", error.what());
         return false;
     }
     return true;

@@ -55,7 +55,7 @@ void InstallThread::HandOver(std::deque<Installer*>& finished)
 
 void InstallThread::Run()
 {
-    CSingleton<CLog>::GetInstance()->Info("install", "Start install thread");
+    Logger().Info(LogCategory::Install, "Start install thread");
 
     // Finished records the finished queue had no room for yet.
     std::deque<Installer*> finished;
@@ -68,10 +68,10 @@ void InstallThread::Run()
             try {
                 installer->Run();
             } catch (const std::exception& e) {
-                CSingleton<CLog>::GetInstance()->Error("install", "Failed to run installer: ", e.what());
+                Logger().Error(LogCategory::Install, "Failed to run installer: ", e.what());
                 installer->SetStatus(UpdateStatus::Error);
             } catch (...) {
-                CSingleton<CLog>::GetInstance()->Error("install", "Failed to run installer: unknown error");
+                Logger().Error(LogCategory::Install, "Failed to run installer: unknown error");
                 installer->SetStatus(UpdateStatus::Error);
             }
             finished.push_back(installer);

@@ -23,11 +23,6 @@ namespace UpdateManager {
 
 namespace {
 
-CLog& Logger()
-{
-    return *CSingleton<CLog>::GetInstance();
-}
-
 // "size" of a confirm tree: a JSON string or number holding a signed 64-bit
 // integer; anything else is 0.
 int64_t StoredSize(const pt::ptree& tree)
@@ -141,7 +136,7 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
         installerExists = fs::exists(installerPath);
         confirmExists = fs::exists(confirmPath);
     } catch (const fs::filesystem_error& e) {
-        Logger().Warning("update_manager", "Failed to check file existence. (", e.what(), ")");
+        Logger().Warning(LogCategory::UpdateManager, "Failed to check file existence. (", e.what(), ")");
     }
 
     if (!installerExists) {
@@ -158,7 +153,7 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
                 throw pt::json_parser_error("cannot open file", confirmPath.string(), 0);
             pt::read_json(in, tree);
         } catch (const std::exception& e) { // parse errors, and read errors of the stream (a directory)
-            Logger().Error("update_manager", "Error reading confirm file ", confirmPath.string(), "(", e.what(), ")");
+            Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", confirmPath.string(), "(", e.what(), ")");
             tree.clear();
         }
         if (size != 0 && StoredSize(tree) == size) {
@@ -168,7 +163,7 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
         try {
             fs::remove(confirmPath);
         } catch (const fs::filesystem_error& e) {
-            Logger().Error("update_manager", "Failed to remove ", confirmPath.string(), "(", e.what(), ")");
+            Logger().Error(LogCategory::UpdateManager, "Failed to remove ", confirmPath.string(), "(", e.what(), ")");
         }
     }
 
@@ -178,7 +173,7 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
         byteCount = partial;
         status = UpdateStatus::DownloadPaused;
     } catch (const fs::filesystem_error& e) {
-        Logger().Error("update_manager", "Failed to read size of ", installerPath.string(), "(", e.what(), ")");
+        Logger().Error(LogCategory::UpdateManager, "Failed to read size of ", installerPath.string(), "(", e.what(), ")");
         status = UpdateStatus::Error;
     }
 }
@@ -204,7 +199,7 @@ bool Installer::WriteConfirmFile(const std::string& checksum)
             throw pt::json_parser_error("write error", confirmPath.string(), 0);
         return true;
     } catch (const std::exception& e) {
-        Logger().Error("update_manager", "Failed to write confirm file ", confirmPath.string(), "(", e.what(), ")");
+        Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", confirmPath.string(), "(", e.what(), ")");
     }
     if (opened) {
         // A half-written confirm file must not validate anything.
@@ -264,19 +259,19 @@ bool Installer::Launch()
 {
     if (CSingleton<InstallThread>::GetInstance()->Enqueue(this))
         return true;
-    Logger().Error("install", "Install queue is full; not running ", installerPath);
+    Logger().Error(LogCategory::Install, "Install queue is full; not running ", installerPath);
     status = UpdateStatus::Error;
     return false;
 }
 
 void Installer::Run()
 {
-    Logger().Info("install", "Run ", installerPath.string());
+    Logger().Info(LogCategory::Install, "Run ", installerPath.string());
     installProgress = -1.0;
     try {
         const fs::file_status fileStatus = fs::status(installerPath);
         if (!fs::exists(fileStatus)) {
-            Logger().Error("install", installerPath, " does not exist");
+            Logger().Error(LogCategory::Install, installerPath, " does not exist");
             status = UpdateStatus::UpdateNeeded;
             return;
         }
@@ -286,14 +281,14 @@ void Installer::Run()
         const bool ok = RunInstaller(installerPath.string(), silent);
         status = ok ? UpdateStatus::InstallComplete : UpdateStatus::Error;
     } catch (const std::exception& e) {
-        Logger().Error("install", "Failed to run installer: ", e.what());
+        Logger().Error(LogCategory::Install, "Failed to run installer: ", e.what());
         status = UpdateStatus::Error;
     }
 }
 
 bool Installer::RunInstaller(const std::string& path, bool silentRun)
 {
-    Logger().Info("install", "Open", silentRun ? " silent" : "", " installer ", path);
+    Logger().Info(LogCategory::Install, "Open", silentRun ? " silent" : "", " installer ", path);
     std::vector<std::string> args{path};
     if (silentRun)
         args.emplace_back("/SILENT");

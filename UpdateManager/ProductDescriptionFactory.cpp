@@ -80,11 +80,10 @@ bool ProductDescriptionFactory::Create(const std::string& inSKU, const std::stri
                                        const std::string& localVersion, const pt::ptree& resource,
                                        ProductDescription& out)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
     try {
         const std::string skuText = resource.get<std::string>("product_sku");
         if (skuText != inSKU) {
-            log->Error("description", "Failed to find sku", "\n", "[LOG] ## ", "sku", " = ", skuText, "\n",
+            Logger().Error(LogCategory::Description, "Failed to find sku", "\n", "[LOG] ## ", "sku", " = ", skuText, "\n",
                        "[LOG] ## ", "inSKU", " = ", inSKU);
             return false;
         }
@@ -117,7 +116,7 @@ bool ProductDescriptionFactory::Create(const std::string& inSKU, const std::stri
         out.checksum = resource.get<std::string>("checksum", "");
         return true;
     } catch (const pt::ptree_error& e) {
-        log->Error("description", CreateLabel, e.what());
+        Logger().Error(LogCategory::Description, CreateLabel, e.what());
         return false;
     }
 }
@@ -148,7 +147,7 @@ void ProductDescriptionFactory::WriteReleaseNotes(const std::string& inSKU, cons
         }
         out.releaseNotes = "file://" + file;
     } catch (const fs::filesystem_error& e) {
-        CSingleton<CLog>::GetInstance()->Error("description", CreateLabel, e.what(), "\n", "[LOG] ## ", "dest_dir",
+        Logger().Error(LogCategory::Description, CreateLabel, e.what(), "\n", "[LOG] ## ", "dest_dir",
                                                " = ", dest);
     }
 }

@@ -85,8 +85,8 @@ bool ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueNam
     } else if (boost::algorithm::istarts_with(keyPath, L"HKEY_CLASSES_ROOT", locale)) {
         hive = platform::RegistryHive::ClassesRoot;
     } else {
-        CSingleton<CLog>::GetInstance()->Error(
-            "external", "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}", "\n",
+        Logger().Error(
+            LogCategory::External, "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}", "\n",
             " The registrykey could not be resolved.");
         return false;
     }

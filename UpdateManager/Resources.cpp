@@ -12,7 +12,7 @@ std::string Resources::GetFolder() const
 {
     const std::string copy = folder;
     if (copy.empty())
-        CSingleton<CLog>::GetInstance()->Error("description", "Resources Folder not yet defined");
+        Logger().Error(LogCategory::Description, "Resources Folder not yet defined");
     return copy;
 }
 

@@ -26,23 +26,22 @@ ResourceResponse::ResourceResponse(const pt::ptree& answer)
 
 void ResourceResponse::Parse(const pt::ptree& answer)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
     try {
         const int total = answer.get<int>("total");
         const pt::ptree list = answer.get_child("resources");
         const int count = static_cast<int>(list.size());
         if (count == 0) {
-            log->Warning("update_manager", "Resource is empty");
+            Logger().Warning(LogCategory::UpdateManager, "Resource is empty");
         } else if (count == total) {
             resource = list.front().second;
             valid = true;
         } else {
-            log->Error("update_manager", "Invalid resources: ", "got ", count, " while ", "total indicates ", total);
+            Logger().Error(LogCategory::UpdateManager, "Invalid resources: ", "got ", count, " while ", "total indicates ", total);
         }
     } catch (const std::exception& e) {
-        log->Error("update_manager", "Error in resource parsing: ", e.what());
+        Logger().Error(LogCategory::UpdateManager, "Error in resource parsing: ", e.what());
     } catch (...) {
-        log->Error("update_manager", "Unknown error in resource parsing");
+        Logger().Error(LogCategory::UpdateManager, "Unknown error in resource parsing");
     }
 }
 

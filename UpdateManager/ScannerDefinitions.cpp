@@ -20,7 +20,6 @@ namespace Quendal {
 namespace UpdateManager {
 namespace {
 
-const char* const Category = "update_manager";
 
 // The reader's text for a stream that cannot be read.
 const char* const ReadErrorText = "<unspecified file>: read error";
@@ -126,7 +125,6 @@ ScannerDefinitions::ScannerDefinitions(const boost::filesystem::path& scannerDef
 
 bool ScannerDefinitions::Load(const boost::filesystem::path& path)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
     const std::string pathText = path.string();
 
     if (!path.empty()) {
@@ -134,19 +132,19 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
         // A missing file sets `ec` too, but gives the status file_not_found.
         const boost::filesystem::file_status status = boost::filesystem::status(path, ec);
         if (status.type() == boost::filesystem::status_error) {
-            log->Log(Category, CLog::Level::Warning, "Could not examine scanner definition file: ", pathText, ": ",
+            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Could not examine scanner definition file: ", pathText, ": ",
                      ec.message());
             return false;
         }
         if (!boost::filesystem::exists(status)) {
-            log->Log(Category, CLog::Level::Warning, "Could not find scanner definition file: ", pathText);
+            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Could not find scanner definition file: ", pathText);
             return false;
         }
     }
 
     std::string text;
     if (!ReadWholeFile(pathText, text)) {
-        log->Log(Category, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
+        Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
                  ReadErrorText);
         return false;
     }
@@ -158,12 +156,12 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
         boost::property_tree::read_json(in, root);
         std::string error;
         if (!CheckRoot(json, error)) {
-            log->Log(Category, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
+            Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
                      error);
             return false;
         }
     } catch (const boost::property_tree::ptree_error& e) {
-        log->Log(Category, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
+        Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
                  e.what());
         return false;
     }
@@ -172,7 +170,7 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
     try {
         scanner = &root.get_child("scanner");
     } catch (const boost::property_tree::ptree_error& e) {
-        log->Log(Category, CLog::Level::Error, "'scanner' node not found in scanner definition file: ", e.what());
+        Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, "'scanner' node not found in scanner definition file: ", e.what());
         return true;
     }
 
@@ -185,7 +183,7 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
             sku = entry.second.get<std::string>("sku");
             rules = &entry.second.get_child("rules");
         } catch (const boost::property_tree::ptree_error& e) {
-            log->Log(Category, CLog::Level::Warning, "Bad scanner definition for product '", name, "': ", e.what());
+            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Bad scanner definition for product '", name, "': ", e.what());
             continue;
         }
         AddRules(sku, *rules);
@@ -195,7 +193,6 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
 
 void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_tree::ptree& rules)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
     for (const auto& rule : rules) {
         if (rule.second.empty())
             continue;
@@ -214,7 +211,7 @@ void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_
                 finder = std::make_unique<RegKeyVersionFinder>(texts[0], texts[1],
                                                                count == 3 ? texts[2] : std::wstring());
             } else {
-                log->Log(Category, CLog::Level::Warning,
+                Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning,
                          "Missing a string in RegkeyVersionFinder definition in json '", key, "'");
             }
         }
@@ -222,16 +219,15 @@ void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_
         if (finder)
             definitions[sku].Add(std::move(finder));
         else
-            log->Log(Category, CLog::Level::Warning, "Could not add Unknown Rule '", key, "'");
+            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Could not add Unknown Rule '", key, "'");
     }
     const VersionFinderSet& set = definitions[sku];
-    log->Log(Category, CLog::Level::Info, set.Count(), " scan rules to find ", sku);
+    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, set.Count(), " scan rules to find ", sku);
 }
 
 std::pair<ProductKey, std::string> ScannerDefinitions::SearchVersion(const std::string& sku) const
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
-    log->Log(Category, CLog::Level::Info, "Searching for ", sku);
+    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, "Searching for ", sku);
     std::pair<ProductKey, std::string> result(ProductKey(sku, SoftwareType), NotInstalledVersion);
     const auto it = definitions.find(sku);
     if (it != definitions.end()) {
@@ -240,14 +236,14 @@ std::pair<ProductKey, std::string> ScannerDefinitions::SearchVersion(const std::
         it->second.FindVersion(text, itemFound);
         result.second = text;
     }
-    log->Log(Category, CLog::Level::Info, "Found ", sku, "/", result.second);
+    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, "Found ", sku, "/", result.second);
     return result;
 }
 
 std::map<ProductKey, std::string> ScannerDefinitions::CompleteScan() const
 {
     CTiming timing("Complete Scan", true);
-    CSingleton<CLog>::GetInstance()->Log(Category, CLog::Level::Info, "Complete Scan");
+    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, "Complete Scan");
     std::map<ProductKey, std::string> result;
     for (const auto& definition : definitions) {
         std::string text;

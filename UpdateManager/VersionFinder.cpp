@@ -47,7 +47,7 @@ bool FileVersionFinder::FindVersion(std::string& version, bool& itemFound) const
         return false;
     const bool ok = ReadFileVersion(path.string(), version);
     if (ok)
-        CSingleton<CLog>::GetInstance()->Debug("update_manager", "FileVersion: Found version ", version, " for item ",
+        Logger().Debug(LogCategory::UpdateManager, "FileVersion: Found version ", version, " for item ",
                                                path.string());
     return ok;
 }
@@ -88,7 +88,7 @@ bool RegKeyVersionFinder::FindVersion(std::string& version, bool& itemFound) con
     itemFound = true;
     const bool ok = ReadFileVersion(file.string(), version);
     if (ok)
-        CSingleton<CLog>::GetInstance()->Debug("update_manager", "RegKeyVersion: Found version ", version,
+        Logger().Debug(LogCategory::UpdateManager, "RegKeyVersion: Found version ", version,
                                                " for item ", NarrowFromWide(keyPath), "/", NarrowFromWide(valueName));
     return ok;
 }
@@ -117,7 +117,7 @@ bool VersionFinderSet::FindVersion(std::string& version, bool& itemFound) const
     }
     if (!itemFound)
         version = NotInstalledVersion;
-    CSingleton<CLog>::GetInstance()->Debug("update_manager", "VersionFinderSet: Didn't find any version number.");
+    Logger().Debug(LogCategory::UpdateManager, "VersionFinderSet: Didn't find any version number.");
     return false;
 }
 
