@@ -349,3 +349,60 @@ TEST(RandomChars, EveryCharacterOfTheirSetsAndNoOther)
 }
 
 } // namespace
+
+#include "Common/Numbers.h"
+
+#include <cstdint>
+
+namespace {
+
+TEST(Numbers, ParseDigitsTakesDigitsOnlyAndRefusesOverflow)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        uint64_t value;
+    };
+    const Case cases[] = {
+        {"0", true, 0},
+        {"42", true, 42},
+        {"007", true, 7},
+        {"18446744073709551615", true, UINT64_MAX},
+        {"18446744073709551616", false, 0},
+        {"", false, 0},
+        {"-1", false, 0},
+        {"+1", false, 0},
+        {" 1", false, 0},
+        {"1 ", false, 0},
+        {"1x", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t value = 99;
+        EXPECT_EQ(ParseDigits(c.text, value), c.ok) << c.text;
+        EXPECT_EQ(value, c.ok ? c.value : 99u) << c.text;
+    }
+    int8_t small = 0;
+    EXPECT_TRUE(ParseDigits("127", small));
+    EXPECT_FALSE(ParseDigits("128", small));
+    EXPECT_EQ(small, 127);
+}
+
+TEST(Numbers, ParseLeadingDigitsStopsAtTheFirstOtherCharacter)
+{
+    int64_t value = 0;
+    std::size_t used = 0;
+    ASSERT_TRUE(ParseLeadingDigits("123-456", value, used));
+    EXPECT_EQ(value, 123);
+    EXPECT_EQ(used, 3u);
+    EXPECT_FALSE(ParseLeadingDigits("-5", value, used));
+    EXPECT_FALSE(ParseLeadingDigits("99999999999999999999x", value, used));
+    EXPECT_EQ(value, 123);
+}
+
+TEST(Numbers, TrimAsciiSpaceRemovesTheCLocaleSpaceOnBothEnds)
+{
+    EXPECT_EQ(TrimAsciiSpace(" \t\n\v\f\r12 3\r\n"), "12 3");
+    EXPECT_EQ(TrimAsciiSpace(" \t "), "");
+}
+
+} // namespace
