@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth x11-apps imagemagick
   fonts-dejavu-core
   curl ca-certificates
+  nginx
 )
 
 missing=()
