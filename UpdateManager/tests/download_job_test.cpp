@@ -2,8 +2,9 @@
 // folder.
 
 #include "UpdateManager/DownloaderBackgrounder.h"
-#include "UpdateManager/tests/support/download_files.h"
-#include "UpdateManager/tests/support/LogCapture.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Payloads.h"
 
 #include "testserver/TestServer.h"
 

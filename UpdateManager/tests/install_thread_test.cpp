@@ -3,8 +3,10 @@
 
 #include "UpdateManager/InstallThread.h"
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "UpdateManager/tests/support/installer_support.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/ScriptInstaller.h"
+#include "testsupport/Wait.h"
 
 #include <boost/filesystem/operations.hpp>
 

@@ -1,8 +1,8 @@
 // The installer record: construction, the confirm file and the state check.
 
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "UpdateManager/tests/support/installer_support.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
 #include "platform/Process.h"
 
 #include <boost/filesystem/operations.hpp>

@@ -1,13 +1,13 @@
 #include "platform/Process.h"
+#include "testsupport/Files.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,31 +19,25 @@
 
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
+namespace fs = boost::filesystem;
 using platform::ProcessResult;
+using Quendal::Testing::ReadFile;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 
 namespace {
 
-constexpr const char* ReplaceChildFlag = "--replace-process-child";
 constexpr int ReplaceFailedCode = 120;
 constexpr int InheritedFd = 50;
 
-std::vector<std::string> OwnCommandLine()
-{
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::vector<std::string> args;
-    std::string arg;
-    while (std::getline(in, arg, '\0'))
-        args.push_back(arg);
-    return args;
-}
+constexpr const char* ReplaceChildFlag = "--replace-process-child";
 
 // When this test program is started as
 //   <self> --replace-process-child <program> <args...>
 // it leaves a descriptor open without close-on-exec at InheritedFd and
 // replaces itself by <program> before any test runs.
 const bool replaceChildChecked = [] {
-    std::vector<std::string> args = OwnCommandLine();
+    std::vector<std::string> args = Quendal::Testing::SplitAt(ReadFile("/proc/self/cmdline"), '\0');
     if (args.size() >= 3 && args[1] == ReplaceChildFlag) {
         int fd = open("/dev/null", O_RDONLY);
         if (fd >= 0 && fd != InheritedFd)
@@ -56,43 +50,18 @@ const bool replaceChildChecked = [] {
     return true;
 }();
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> SplitNul(const std::string& text)
 {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, '\0'))
-        parts.push_back(part);
-    return parts;
+    return Quendal::Testing::SplitAt(text, '\0');
 }
 
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "process_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
     // A shell-script file of `mode` in the scratch folder.
-    fs::path WriteScript(const std::string& name, const std::string& body, fs::perms mode = fs::perms::owner_all)
+    fs::path WriteScript(const std::string& name, const std::string& body, fs::perms mode = fs::owner_all)
     {
         fs::path path = dir / name;
-        std::ofstream(path) << body;
+        WriteFile(path, body);
         fs::permissions(path, mode);
         return path;
     }
@@ -102,7 +71,8 @@ protected:
         return platform::RunProcess("/bin/sh", {"sh", "-c", command});
     }
 
-    fs::path dir;
+    ScratchFolder scratch;
+    const fs::path dir = scratch.Path();
 };
 
 TEST_F(ProcessTest, ExitCodesOfANormalExit)
@@ -158,7 +128,7 @@ TEST_F(ProcessTest, OurDescriptorsAreNotInherited)
 
 TEST_F(ProcessTest, ProgramThatCannotStart)
 {
-    fs::path plain = WriteScript("plain.sh", "#!/bin/sh\nexit 0\n", fs::perms::owner_read | fs::perms::owner_write);
+    fs::path plain = WriteScript("plain.sh", "#!/bin/sh\nexit 0\n", fs::owner_read | fs::owner_write);
     fs::path noInterpreter = WriteScript("orphan.sh", "#!/nonexistent/interpreter\nexit 0\n");
     struct Case {
         const char* name;

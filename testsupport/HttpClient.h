@@ -1,6 +1,6 @@
+#pragma once
 // Small clients for the test server's own tests: POCO's HTTP client, and a raw
 // socket client that shows exactly what came over the wire and how it ended.
-#pragma once
 
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -19,14 +19,8 @@
 #include <sstream>
 #include <string>
 
-namespace testclient {
-
-// A body whose bytes differ from their neighbours, so offsets show in comparisons.
-inline std::string Pattern(std::size_t size) {
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
-    return data;
-}
+namespace Quendal {
+namespace Testing {
 
 struct Answer {
     int status = 0;
@@ -133,4 +127,5 @@ inline std::string GetRequest(const std::string& target, const std::string& extr
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHeaders + "\r\n";
 }
 
-}  // namespace testclient
+}  // namespace Testing
+}  // namespace Quendal
