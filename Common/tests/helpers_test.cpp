@@ -6,6 +6,7 @@
 
 #include "platform/Executable.h"
 #include "platform/KnownFolders.h"
+#include "testsupport/ChildTest.h"
 #include "testsupport/Files.h"
 #include "testsupport/ScopedEnvironment.h"
 
@@ -13,11 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +33,9 @@ using ::testing::internal::CaptureStderr;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStderr;
 using ::testing::internal::GetCapturedStdout;
+using Quendal::Testing::ChildArguments;
+using Quendal::Testing::ChildResult;
+using Quendal::Testing::RunChildTest;
 using Quendal::Testing::ScopedEnvironment;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
@@ -266,15 +274,36 @@ TEST(FileChecksum, NothingToHashGivesEmpty)
     EXPECT_EQ(Quendal::GetFileChecksum("/proc/self/mem"), "");
 }
 
+// Root opens every file, so as root the check runs in a child that has
+// become the user nobody.
+QUENDAL_CHILD_TEST(FileChecksumChild, AsNobody)
+{
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(setgroups(0, nullptr), 0);
+    ASSERT_EQ(setgid(nobody->pw_gid), 0);
+    ASSERT_EQ(setuid(nobody->pw_uid), 0);
+    const fs::path file = ChildArguments().at(0);
+    ASSERT_EQ(access(file.parent_path().c_str(), X_OK), 0) << "nobody reaches the folder";
+    ASSERT_EQ(open(file.c_str(), O_RDONLY), -1);
+    ASSERT_EQ(errno, EACCES) << "the file is there, only its permission is missing";
+    EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+}
+
 TEST(FileChecksum, AFileWithoutReadPermissionGivesEmpty)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
     ScratchFolder dir;
     const fs::path file = dir / "locked";
     WriteFile(file, "secret");
     ASSERT_EQ(chmod(file.c_str(), 0), 0);
-    EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+    if (geteuid() != 0) {
+        EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+        return;
+    }
+    EXPECT_EQ(Quendal::GetFileChecksum(file), "5ebe2294ecd0e0f08eab7690d2a6ee69") << "root reads it";
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const ChildResult child = RunChildTest("FileChecksumChild.AsNobody", {file.string()});
+    EXPECT_EQ(child.exitCode, 0) << child.output;
 }
 
 TEST(FileChecksum, FollowsSymbolicLinks)

@@ -1,4 +1,5 @@
 #include "platform/Process.h"
+#include "testsupport/ChildTest.h"
 #include "testsupport/Files.h"
 
 #include <boost/filesystem/operations.hpp>
@@ -21,7 +22,9 @@
 
 namespace fs = boost::filesystem;
 using platform::ProcessResult;
+using Quendal::Testing::ChildArguments;
 using Quendal::Testing::ReadFile;
+using Quendal::Testing::RunChildTest;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
 
@@ -30,25 +33,20 @@ namespace {
 constexpr int ReplaceFailedCode = 120;
 constexpr int InheritedFd = 50;
 
-constexpr const char* ReplaceChildFlag = "--replace-process-child";
-
-// When this test program is started as
-//   <self> --replace-process-child <program> <args...>
-// it leaves a descriptor open without close-on-exec at InheritedFd and
-// replaces itself by <program> before any test runs.
-const bool replaceChildChecked = [] {
-    std::vector<std::string> args = Quendal::Testing::SplitAt(ReadFile("/proc/self/cmdline"), '\0');
-    if (args.size() >= 3 && args[1] == ReplaceChildFlag) {
-        int fd = open("/dev/null", O_RDONLY);
-        if (fd >= 0 && fd != InheritedFd)
-            dup2(fd, InheritedFd);
-        int errorCode = 0;
-        std::vector<std::string> rest(args.begin() + 3, args.end());
-        platform::ReplaceProcess(args[2], rest, errorCode);
-        _exit(ReplaceFailedCode);
-    }
-    return true;
-}();
+// Arguments: <program> <args...>. Leaves a descriptor open without
+// close-on-exec at InheritedFd and replaces itself by <program>.
+QUENDAL_CHILD_TEST(ProcessChild, ReplacesItself)
+{
+    const std::vector<std::string>& args = ChildArguments();
+    ASSERT_FALSE(args.empty());
+    int fd = open("/dev/null", O_RDONLY);
+    if (fd >= 0 && fd != InheritedFd)
+        dup2(fd, InheritedFd);
+    int errorCode = 0;
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    platform::ReplaceProcess(args[0], rest, errorCode);
+    _exit(ReplaceFailedCode);
+}
 
 std::vector<std::string> SplitNul(const std::string& text)
 {
@@ -232,30 +230,22 @@ TEST_F(ProcessTest, StartsFromSeveralThreadsAtOnce)
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
-std::string SelfPath()
-{
-    return fs::read_symlink("/proc/self/exe").string();
-}
-
 TEST_F(ProcessTest, ReplaceProcessRunsTheProgramInPlace)
 {
-    ASSERT_TRUE(replaceChildChecked);
     fs::path out = dir / "replaced";
-    std::string self = SelfPath();
     // Same process id before and after; arguments as given; the open
     // descriptor of the replaced program is gone.
     std::string command = "cat /proc/$$/cmdline > '" + out.string() + "'; test -e /proc/$$/fd/" +
                           std::to_string(InheritedFd) + " && exit 1; exit 42";
-    int code = platform::SpawnAndWait(self, {self, ReplaceChildFlag, "/bin/sh", "relaunched", "-c", command, "x y"});
-    EXPECT_EQ(code, 42);
+    const auto child = RunChildTest("ProcessChild.ReplacesItself", {"/bin/sh", "relaunched", "-c", command, "x y"});
+    EXPECT_EQ(child.exitCode, 42) << child.output;
     EXPECT_EQ(SplitNul(ReadFile(out)), (std::vector<std::string>{"relaunched", "-c", command, "x y"}));
 }
 
 TEST_F(ProcessTest, ReplaceProcessFailureReturns)
 {
-    std::string self = SelfPath();
-    EXPECT_EQ(platform::SpawnAndWait(self, {self, ReplaceChildFlag, (dir / "missing").string(), "missing"}),
-              ReplaceFailedCode);
+    const auto child = RunChildTest("ProcessChild.ReplacesItself", {(dir / "missing").string(), "missing"});
+    EXPECT_EQ(child.exitCode, ReplaceFailedCode) << child.output;
 
     int errorCode = 0;
     EXPECT_EQ(platform::ReplaceProcess((dir / "missing").string(), {"missing"}, errorCode), -1);
