@@ -2,6 +2,8 @@
 // Small clients for the test server's own tests: POCO's HTTP client, and a raw
 // socket client that shows exactly what came over the wire and how it ended.
 
+#include "Common/Numbers.h"
+
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
@@ -118,7 +120,7 @@ inline Raw Exchange(std::uint16_t port, const std::string& request,
     if (blank != std::string::npos) {
         raw.head = raw.bytes.substr(0, blank + 2);
         raw.body = raw.bytes.substr(blank + 4);
-        if (raw.head.compare(0, 9, "HTTP/1.1 ") == 0) raw.status = std::stoi(raw.head.substr(9, 3));
+        if (raw.head.compare(0, 9, "HTTP/1.1 ") == 0) ParseDigits(raw.head.substr(9, 3), raw.status);
     }
     return raw;
 }

@@ -103,7 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"bytes=5-2", 200, "0123456789", ""},
                       RangeCase{"bytes=1-2,4-5", 200, "0123456789", ""},
                       RangeCase{"items=1-", 200, "0123456789", ""},
-                      RangeCase{"bytes=x-", 200, "0123456789", ""}));
+                      RangeCase{"bytes=x-", 200, "0123456789", ""},
+                      RangeCase{"bytes=+1-", 200, "0123456789", ""},
+                      RangeCase{"bytes=9223372036854775807-", 416, "", "bytes */10"},
+                      RangeCase{"bytes=0-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
+                      RangeCase{"bytes=-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
+                      RangeCase{"bytes=9223372036854775808-", 200, "0123456789", ""},
+                      RangeCase{"bytes=0-99999999999999999999", 200, "0123456789", ""},
+                      RangeCase{"bytes=-99999999999999999999", 200, "0123456789", ""}));
 
 TEST_F(TestServerTest, EmptyBodyHasNoSatisfiableRange) {
     server.AddContent("/empty", "");

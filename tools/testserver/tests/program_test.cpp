@@ -1,4 +1,5 @@
 // The quendal-test-server program: port on its first line, release folder, clean exit on signals.
+#include "Common/Numbers.h"
 #include "testserver/TestServer.h"
 #include "testsupport/Files.h"
 #include "testsupport/HttpClient.h"
@@ -89,8 +90,9 @@ private:
 
 std::uint16_t PortOf(const std::string& line) {
     const std::string prefix = "listening on 127.0.0.1:";
-    if (line.compare(0, prefix.size(), prefix) != 0) return 0;
-    return static_cast<std::uint16_t>(std::stoi(line.substr(prefix.size())));
+    std::uint16_t port = 0;
+    if (line.compare(0, prefix.size(), prefix) != 0 || !ParseDigits(line.substr(prefix.size()), port)) return 0;
+    return port;
 }
 
 class ProgramSignalTest : public ::testing::TestWithParam<int> {};
@@ -124,7 +126,7 @@ TEST(Program, HelpPrintsUsage) {
 }
 
 TEST(Program, BadArgumentsFail) {
-    for (const char* bad : {"99999", "x", ""}) {
+    for (const char* bad : {"99999", "65536", "-1", "+80", " 80", "x", ""}) {
         Program program({"--port", bad});
         EXPECT_EQ(2, program.Wait()) << bad;
     }
