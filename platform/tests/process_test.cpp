@@ -193,23 +193,31 @@ TEST_F(ProcessTest, WaitSurvivesInterruptions)
     count.sa_flags = 0; // no SA_RESTART: waitpid sees EINTR
     ASSERT_EQ(sigaction(SIGUSR1, &count, &old), 0);
 
+    // The child runs until the gate opens, which it does once the waiting
+    // thread has been interrupted five times since the child started.
+    const fs::path started = dir / "started";
+    const fs::path gate = dir / "gate";
     interrupts = 0;
     pthread_t waiter = pthread_self();
     std::atomic<bool> done{false};
     std::thread interrupter([&] {
+        int sinceStart = 0;
         while (!done.load()) {
             pthread_kill(waiter, SIGUSR1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (fs::exists(started) && ++sinceStart == 5)
+                WriteFile(gate, "");
         }
     });
-    ProcessResult result = Shell("sleep 0.5; exit 7");
+    ProcessResult result = Shell(": > '" + started.string() + "'; while [ ! -e '" + gate.string() +
+                                 "' ]; do sleep 0.01; done; exit 7");
     done = true;
     interrupter.join();
     sigaction(SIGUSR1, &old, nullptr);
 
     EXPECT_EQ(result.outcome, ProcessResult::Outcome::Exited);
     EXPECT_EQ(result.exitCode, 7);
-    EXPECT_GT(interrupts.load(), 0);
+    EXPECT_GE(interrupts.load(), 5);
 }
 
 TEST_F(ProcessTest, StartsFromSeveralThreadsAtOnce)
