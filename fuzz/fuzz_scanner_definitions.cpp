@@ -8,33 +8,29 @@
 
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
-#include "platform/tests/support/PeBuilder.h"
+#include "testsupport/Files.h"
+#include "testsupport/PeBuilder.h"
 
 #include <boost/filesystem.hpp>
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
-
-#include <unistd.h>
 
 namespace {
 
 boost::filesystem::path Scratch()
 {
+    static const Quendal::Testing::ScratchFolder folder;
     static const boost::filesystem::path scratch = [] {
-        const boost::filesystem::path folder =
-            boost::filesystem::temp_directory_path() / ("fuzz-scanner-" + std::to_string(getpid()));
-        boost::filesystem::create_directories(folder / "Vendor");
-        pe_test::WriteFile((folder / "Vendor" / "app.exe").string(), pe_test::BuildPe().bytes);
+        Quendal::Testing::WriteFile(folder / "Vendor" / "app.exe", Quendal::Testing::BuildPe().bytes);
         for (auto id : {platform::KnownFolderId::ProgramFilesX86, platform::KnownFolderId::ProgramFilesX64,
                         platform::KnownFolderId::ProgramData, platform::KnownFolderId::Profile})
-            platform::testing::OverrideKnownFolder(id, folder.string());
+            platform::testing::OverrideKnownFolder(id, folder.Path().string());
         platform::testing::UseMemoryRegistryStore();
         platform::testing::SetMemoryRegistryString(platform::RegistryHive::LocalMachine, "SOFTWARE\\Fuzz",
-                                                   "InstallDir", folder.string());
-        return folder;
+                                                   "InstallDir", folder.Path().string());
+        return folder.Path();
     }();
     return scratch;
 }
@@ -48,10 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // flush it to disk on close.
     boost::system::error_code ec;
     boost::filesystem::remove(file, ec);
-    {
-        std::ofstream out(file.string(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    Quendal::Testing::WriteFile(file, std::string(reinterpret_cast<const char*>(data), size));
     const Quendal::UpdateManager::ScannerDefinitions definitions(file);
     const auto versions = definitions.CompleteScan();
     for (const auto& entry : versions) {

@@ -3,21 +3,26 @@
 
 #include "Common/Globals.h"
 #include "Common/Helpers.h"
-#include "TestSupport.h"
 
 #include "platform/Executable.h"
 #include "platform/KnownFolders.h"
-#include "platform/tests/support/ScopedEnvironment.h"
+#include "testsupport/ChildTest.h"
+#include "testsupport/Files.h"
+#include "testsupport/ScopedEnvironment.h"
 
 #include <boost/filesystem.hpp>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,8 +33,12 @@ using ::testing::internal::CaptureStderr;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStderr;
 using ::testing::internal::GetCapturedStdout;
-using testsupport::ScratchDir;
-using testsupport::WriteFile;
+using Quendal::Testing::ChildArguments;
+using Quendal::Testing::ChildResult;
+using Quendal::Testing::RunChildTest;
+using Quendal::Testing::ScopedEnvironment;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 
 std::string Pattern(std::size_t n)
 {
@@ -69,7 +78,7 @@ class KnownFolders : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setenv("HOME", home.path.c_str(), 1);
+        setenv("HOME", home.Path().c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("SystemDrive");
     }
@@ -102,13 +111,13 @@ protected:
         return result;
     }
 
-    ScratchDir home;
-    platform::testing::ScopedEnvironment environment{"HOME", "XDG_CONFIG_HOME", "SystemDrive"};
+    ScratchFolder home;
+    ScopedEnvironment environment{"HOME", "XDG_CONFIG_HOME", "SystemDrive"};
 };
 
 TEST_F(KnownFolders, FoldersUnderHome)
 {
-    const std::string h = home.path.string();
+    const std::string h = home.Path().string();
     struct Case {
         Quendal::KnownFolderId id;
         std::string expected;
@@ -145,19 +154,19 @@ TEST_F(KnownFolders, APathThatIsNotValidUtf8TakesTheConversionFailure)
         EXPECT_EQ(result.printed, "GetLastError after WideCharToMultiByte returned 84\n");
     }
 
-    setenv("HOME", home.path.c_str(), 1);
+    setenv("HOME", home.Path().c_str(), 1);
     fs::create_directories(home / ".config");
     WriteFile(home / ".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/\xc3\x28\"\n");
     EXPECT_FALSE(Known(Quendal::KnownFolderId::Downloads).ok);
     WriteFile(home / ".config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/T\xc3\xa9l\xc3\xa9\x63harg\"\n");
-    EXPECT_EQ(Known(Quendal::KnownFolderId::Downloads).out, home.path.string() + "/T\xc3\xa9l\xc3\xa9\x63harg")
+    EXPECT_EQ(Known(Quendal::KnownFolderId::Downloads).out, home.Path().string() + "/T\xc3\xa9l\xc3\xa9\x63harg")
         << "UTF-8 is passed through";
 }
 
 TEST_F(KnownFolders, APathLongerThanTheBufferTakesTheConversionFailure)
 {
     // 259 bytes and the terminator fit; 260 do not.
-    std::string fits = home.path.string() + "/";
+    std::string fits = home.Path().string() + "/";
     fits.resize(259, 'd');
     setenv("HOME", fits.c_str(), 1);
     Lookup result = Known(Quendal::KnownFolderId::Profile);
@@ -227,7 +236,7 @@ TEST_F(KnownFolders, SystemDriveAndUnknownKinds)
 
 TEST(FileChecksum, DigestTable)
 {
-    ScratchDir dir;
+    ScratchFolder dir;
     struct Case {
         const char* name;
         std::string bytes;
@@ -251,10 +260,10 @@ TEST(FileChecksum, DigestTable)
 
 TEST(FileChecksum, NothingToHashGivesEmpty)
 {
-    ScratchDir dir;
+    ScratchFolder dir;
     EXPECT_EQ(Quendal::GetFileChecksum(dir / "missing"), "");
     EXPECT_EQ(Quendal::GetFileChecksum(dir / "missing/below"), "");
-    EXPECT_EQ(Quendal::GetFileChecksum(dir.path), "") << "a directory";
+    EXPECT_EQ(Quendal::GetFileChecksum(dir.Path()), "") << "a directory";
     EXPECT_EQ(Quendal::GetFileChecksum(fs::path()), "");
 
     const fs::path fifo = dir / "fifo";
@@ -265,20 +274,41 @@ TEST(FileChecksum, NothingToHashGivesEmpty)
     EXPECT_EQ(Quendal::GetFileChecksum("/proc/self/mem"), "");
 }
 
+// Root opens every file, so as root the check runs in a child that has
+// become the user nobody.
+QUENDAL_CHILD_TEST(FileChecksumChild, AsNobody)
+{
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(setgroups(0, nullptr), 0);
+    ASSERT_EQ(setgid(nobody->pw_gid), 0);
+    ASSERT_EQ(setuid(nobody->pw_uid), 0);
+    const fs::path file = ChildArguments().at(0);
+    ASSERT_EQ(access(file.parent_path().c_str(), X_OK), 0) << "nobody reaches the folder";
+    ASSERT_EQ(open(file.c_str(), O_RDONLY), -1);
+    ASSERT_EQ(errno, EACCES) << "the file is there, only its permission is missing";
+    EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+}
+
 TEST(FileChecksum, AFileWithoutReadPermissionGivesEmpty)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
-    ScratchDir dir;
+    ScratchFolder dir;
     const fs::path file = dir / "locked";
     WriteFile(file, "secret");
     ASSERT_EQ(chmod(file.c_str(), 0), 0);
-    EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+    if (geteuid() != 0) {
+        EXPECT_EQ(Quendal::GetFileChecksum(file), "");
+        return;
+    }
+    EXPECT_EQ(Quendal::GetFileChecksum(file), "5ebe2294ecd0e0f08eab7690d2a6ee69") << "root reads it";
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    const ChildResult child = RunChildTest("FileChecksumChild.AsNobody", {file.string()});
+    EXPECT_EQ(child.exitCode, 0) << child.output;
 }
 
 TEST(FileChecksum, FollowsSymbolicLinks)
 {
-    ScratchDir dir;
+    ScratchFolder dir;
     WriteFile(dir / "target", "abc");
     fs::create_symlink(dir / "target", dir / "link");
     fs::create_symlink(dir / "nowhere", dir / "dangling");
@@ -288,7 +318,7 @@ TEST(FileChecksum, FollowsSymbolicLinks)
 
 TEST(FileSize, SizeTable)
 {
-    ScratchDir dir;
+    ScratchFolder dir;
     WriteFile(dir / "empty", "");
     WriteFile(dir / "some", Pattern(12345));
     fs::create_symlink(dir / "some", dir / "link");
@@ -297,14 +327,14 @@ TEST(FileSize, SizeTable)
     EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "empty"), 0u);
     EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "some"), 12345u);
     EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "link"), 12345u);
-    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir.path), 0u) << "a directory";
+    EXPECT_EQ(Quendal::GetFileSizeOrZero(dir.Path()), 0u) << "a directory";
     EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "fifo"), 0u);
     EXPECT_EQ(Quendal::GetFileSizeOrZero(dir / "some/below"), 0u);
 }
 
 TEST(FileSize, LargerThanFourGigabytes)
 {
-    ScratchDir dir;
+    ScratchFolder dir;
     const fs::path file = dir / "sparse";
     WriteFile(file, "");
     const uint64_t size = (UINT64_C(5) << 30) + 3;

@@ -1,7 +1,7 @@
 // The logger's filter, line format and the way message parts are written.
 
 #include "Common/Log.h"
-#include "TestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include "platform/Clock.h"
 #include "platform/Thread.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-using testsupport::LineRecorder;
+using Quendal::Testing::LogCapture;
 
 constexpr int64_t Base = 16000000000000000LL; // some moment in 2020, in ticks
 constexpr int64_t TicksPerMs = 10000;
@@ -45,19 +45,16 @@ protected:
     {
         log = CSingleton<CLog>::GetInstance();
         log->ClearCategoriesForTesting();
-        log->SetLineObserverForTesting(&recorder);
         log->SetStartTimeForTesting(Base);
         platform::testing::SetSystemTimeTicks(Base);
     }
     void TearDown() override
     {
         platform::testing::SetSystemTimeTicks(std::nullopt);
-        log->SetLineObserverForTesting(nullptr);
-        log->ClearCategoriesForTesting();
     }
 
     CLog* log = nullptr;
-    LineRecorder recorder;
+    LogCapture recorder; // detaches and clears the categories at the end
 };
 
 struct FormatCase {
@@ -132,8 +129,8 @@ TEST_F(LogFormat, LogFormatsItsPartsIntoOneLine)
     log->EnableCategoryForTesting("download", CLog::Level::Info);
     platform::testing::SetSystemTimeTicks(Base + 42 * TicksPerMs);
     log->Info("download", "Saved ", 8192, " bytes to ", boost::filesystem::path("/tmp/a&b.exe"), '!');
-    ASSERT_EQ(recorder.lines.size(), 1u);
-    EXPECT_EQ(recorder.lines[0],
+    ASSERT_EQ(recorder.RawLines().size(), 1u);
+    EXPECT_EQ(recorder.RawLines()[0],
               WithThread("[LOG] 42     | {tid} | download        | info   | Saved 8192 bytes to \"/tmp/a&&b.exe\"!\n"));
 }
 
@@ -145,10 +142,10 @@ TEST_F(LogFormat, LevelFormsUseTheirLevels)
     log->Notice("web", "n");
     log->Warning("web", "w");
     log->Error("web", "e");
-    ASSERT_EQ(recorder.lines.size(), 5u);
+    ASSERT_EQ(recorder.RawLines().size(), 5u);
     const char* names[] = {"| debug  | d\n", "| info   | i\n", "| notice | n\n", "| warning | w\n", "| error  | e\n"};
     for (int i = 0; i < 5; ++i)
-        EXPECT_NE(recorder.lines[i].find(names[i]), std::string::npos) << recorder.lines[i];
+        EXPECT_NE(recorder.RawLines()[i].find(names[i]), std::string::npos) << recorder.RawLines()[i];
 }
 
 // Counts how often it is written into a stream.
@@ -173,7 +170,7 @@ TEST_F(LogFormat, FilterPassesOnlyEnabledCategoriesFromTheirThreshold)
     Costly::writes = 0;
     log->Error("web", Costly());
     EXPECT_EQ(Costly::writes, 0) << "a filtered call writes no part";
-    EXPECT_TRUE(recorder.lines.empty());
+    EXPECT_TRUE(recorder.RawLines().empty());
 
     log->EnableCategoryForTesting("web", CLog::Level::Warning);
     EXPECT_FALSE(log->IsEnabled("web", CLog::Level::Notice));
@@ -187,8 +184,8 @@ TEST_F(LogFormat, FilterPassesOnlyEnabledCategoriesFromTheirThreshold)
     EXPECT_EQ(Costly::writes, 0);
     log->Warning("web", Costly());
     EXPECT_EQ(Costly::writes, 1);
-    ASSERT_EQ(recorder.lines.size(), 1u);
-    EXPECT_EQ(testsupport::MessageOf(recorder.lines[0]), "costly");
+    ASSERT_EQ(recorder.RawLines().size(), 1u);
+    EXPECT_EQ(recorder.Lines()[0].message, "costly");
 
     log->ClearCategoriesForTesting();
     EXPECT_FALSE(log->IsEnabled("web", CLog::Level::Error));
@@ -199,11 +196,11 @@ TEST_F(LogFormat, ObserverGetsTheWholeLineOfALongMessage)
     log->EnableCategoryForTesting("web", CLog::Level::Debug);
     const std::string text(20000, 'x');
     log->Info("web", text);
-    ASSERT_EQ(recorder.lines.size(), 1u);
-    const std::string message = testsupport::MessageOf(recorder.lines[0]);
+    ASSERT_EQ(recorder.RawLines().size(), 1u);
+    const std::string message = recorder.Lines()[0].message;
     EXPECT_EQ(message.size(), text.size());
     EXPECT_TRUE(message == text);
-    EXPECT_EQ(recorder.lines[0].back(), '\n');
+    EXPECT_EQ(recorder.RawLines()[0].back(), '\n');
 }
 
 struct PrintCase {

@@ -2,18 +2,59 @@
 // the writer's start and stop lines, queued lines, cut lines, and the
 // exit-time deletion of the singletons. Each case runs the probe program.
 
-#include "TestSupport.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+
 namespace {
 
-using testsupport::ProbePath;
-using testsupport::RunProbe;
-using testsupport::SplitLines;
+using Quendal::Testing::LogCapture;
+using Quendal::Testing::ReadFile;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::SplitLines;
+
+struct ProbeResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the logger probe program with the arguments, reading its standard
+// output and standard error.
+ProbeResult RunProbe(const std::vector<std::string>& args)
+{
+    ScratchFolder dir;
+    std::string command = std::string("'") + COMMON_LOG_PROBE + "'";
+    for (const std::string& arg : args)
+        command += " '" + arg + "'";
+    command += " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+    ProbeResult result;
+    const int status = std::system(command.c_str());
+    if (status != -1 && WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    result.out = ReadFile(dir / "out");
+    result.err = ReadFile(dir / "err");
+    return result;
+}
+
+std::string ProbePath()
+{
+    return boost::filesystem::canonical(COMMON_LOG_PROBE).string();
+}
+
+std::string MessageOf(const std::string& line)
+{
+    return LogCapture::Parse(line).message;
+}
 
 std::vector<std::string> StartLines()
 {
@@ -74,7 +115,7 @@ TEST(LogOutput, StartAndStopLinesInOrderWithQueuedTextBeforeFlushDone)
     EXPECT_EQ(banners, Concat({StartLines(), StopLines()}));
     ASSERT_EQ(logLines.size(), static_cast<std::size_t>(Queued));
     for (int i = 0; i < Queued; ++i)
-        EXPECT_EQ(testsupport::MessageOf(logLines[static_cast<std::size_t>(i)]), "queued " + std::to_string(i));
+        EXPECT_EQ(MessageOf(logLines[static_cast<std::size_t>(i)]), "queued " + std::to_string(i));
     EXPECT_LT(lastLogLine, firstFlushDone) << "queued text is written before LOG FLUSH DONE";
     EXPECT_GT(lastLogLine, 1u);
 }
@@ -118,7 +159,7 @@ TEST(LogOutput, LongLinesAreCutKeepingTheirNewline)
         SCOPED_TRACE("line " + std::to_string(i + 1));
         const std::size_t expected = std::min<std::size_t>(lengths[i], 9999) - 1; // without its newline
         EXPECT_EQ(logLines[i].size(), expected);
-        EXPECT_EQ(testsupport::MessageOf(logLines[i]).compare(0, 2, "m" + std::to_string(i + 1)), 0);
+        EXPECT_EQ(MessageOf(logLines[i]).compare(0, 2, "m" + std::to_string(i + 1)), 0);
     }
 }
 

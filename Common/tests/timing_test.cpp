@@ -1,13 +1,15 @@
 // The scope timer's units, readings and its log line.
 
 #include "Common/Timing.h"
-#include "TestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using Quendal::Testing::LogCapture;
 
 constexpr int64_t Base = 16000000000000000LL;
 
@@ -19,17 +21,14 @@ protected:
         log = CSingleton<CLog>::GetInstance();
         log->ClearCategoriesForTesting();
         log->EnableCategoryForTesting("timing", CLog::Level::Debug);
-        log->SetLineObserverForTesting(&recorder);
     }
     void TearDown() override
     {
-        log->SetLineObserverForTesting(nullptr);
-        log->ClearCategoriesForTesting();
         platform::testing::SetSystemTimeTicks(std::nullopt);
     }
 
     CLog* log = nullptr;
-    testsupport::LineRecorder recorder;
+    LogCapture recorder; // detaches and clears the categories at the end
 };
 
 struct TimingCase {
@@ -53,15 +52,15 @@ TEST_F(Timing, MessageTable)
     };
     for (const TimingCase& c : cases) {
         SCOPED_TRACE(c.label);
-        recorder.lines.clear();
+        recorder.Clear();
         platform::testing::SetSystemTimeTicks(Base);
         {
             Quendal::CTiming timer(c.label, c.inMilliseconds);
             platform::testing::SetSystemTimeTicks(Base + c.elapsedTicks);
         }
-        ASSERT_EQ(recorder.lines.size(), 1u);
-        const std::string& line = recorder.lines[0];
-        EXPECT_EQ(testsupport::MessageOf(line), c.message);
+        ASSERT_EQ(recorder.RawLines().size(), 1u);
+        const std::string line = recorder.RawLines()[0];
+        EXPECT_EQ(LogCapture::Parse(line).message, c.message);
         EXPECT_NE(line.find(" | timing          | notice | "), std::string::npos) << line;
     }
 }
@@ -75,10 +74,10 @@ TEST_F(Timing, StopTakesANewReadingEachTimeAndTheDestructorItsOwn)
         platform::testing::SetSystemTimeTicks(Base + 30000);
         EXPECT_EQ(timer.Stop(), 3);
         platform::testing::SetSystemTimeTicks(Base + 50000);
-        EXPECT_TRUE(recorder.lines.empty()) << "Stop does not log";
+        EXPECT_TRUE(recorder.RawLines().empty()) << "Stop does not log";
     }
-    ASSERT_EQ(recorder.lines.size(), 1u);
-    EXPECT_EQ(testsupport::MessageOf(recorder.lines[0]), "scan : 5 ms");
+    ASSERT_EQ(recorder.RawLines().size(), 1u);
+    EXPECT_EQ(recorder.Lines()[0].message, "scan : 5 ms");
 
     Quendal::CTiming micros("m", false);
     platform::testing::SetSystemTimeTicks(Base + 100000);
@@ -97,13 +96,11 @@ TEST(TimingFiltered, WithTheProductsEmptyTableNothingIsLogged)
 {
     CLog* log = CSingleton<CLog>::GetInstance();
     log->ClearCategoriesForTesting();
-    testsupport::LineRecorder recorder;
-    log->SetLineObserverForTesting(&recorder);
+    LogCapture recorder;
     {
         Quendal::CTiming timer("Complete Scan", true);
     }
-    log->SetLineObserverForTesting(nullptr);
-    EXPECT_TRUE(recorder.lines.empty());
+    EXPECT_TRUE(recorder.RawLines().empty());
 }
 
 } // namespace

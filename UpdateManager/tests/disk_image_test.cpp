@@ -1,7 +1,8 @@
 #include "UpdateManager/DiskImage.h"
 
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "support/ScannerTestSupport.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Scanning.h"
 
 #include "platform/DiskImageTools.h"
 
@@ -9,7 +10,6 @@
 
 #include <boost/filesystem.hpp>
 
-#include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
@@ -22,6 +22,8 @@ namespace fs = boost::filesystem;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
+using Quendal::Testing::ScannerLogCategories;
 
 namespace {
 
@@ -62,7 +64,7 @@ protected:
     // (shell text) and exits with `code`.
     void WriteTool(const fs::path& script, const std::string& action, int code)
     {
-        scanner_test::WriteText(script, "#!/bin/sh\n"
+        WriteFile(script, "#!/bin/sh\n"
                                         "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '"
                                             + record.string() + "'\n" + action + "\nexit "
                                             + std::to_string(code) + "\n");
@@ -72,12 +74,7 @@ protected:
     // The arguments the last tool run got; empty when no tool ran.
     std::vector<std::string> Recorded() const
     {
-        std::vector<std::string> args;
-        std::ifstream in(record.string(), std::ios::binary);
-        std::string arg;
-        while (std::getline(in, arg, '\0'))
-            args.push_back(arg);
-        return args;
+        return Quendal::Testing::SplitAt(Quendal::Testing::ReadFile(record), '\0');
     }
 
     // Files a shell would have made from the hostile names.
@@ -94,7 +91,7 @@ protected:
     fs::path Image(const std::string& name = "disk.dmg")
     {
         const fs::path image = dir.Path() / name;
-        scanner_test::WriteText(image, "image");
+        WriteFile(image, "image");
         return image;
     }
 
@@ -127,7 +124,7 @@ TEST_F(DiskImageTest, MountRunsTheToolWithOneArgumentPerPath)
         WriteTool(attachTool, c.action, c.code);
         const fs::path image = Image(c.imageName);
         const fs::path mountPoint = dir.Path() / c.mountName;
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         EXPECT_EQ(MountInstaller(image, mountPoint), c.ok);
         EXPECT_EQ(Recorded(), (std::vector<std::string>{"attach", image.string(), "-mountpoint", mountPoint.string()}));
         std::vector<LogLine> expected = {
@@ -172,7 +169,7 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         EXPECT_FALSE(MountInstaller(c.image, c.mountPoint));
         EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("info", "Mounting installer."), c.line}));
         EXPECT_TRUE(Recorded().empty());
@@ -180,7 +177,7 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
     }
 
     // A status query that fails.
-    LogCapture log{scanner_test::LogCategories};
+    LogCapture log{ScannerLogCategories};
     EXPECT_FALSE(MountInstaller(tooLong, dir.Path() / "mnt"));
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -192,7 +189,7 @@ TEST_F(DiskImageTest, MountRefusesWithoutRunningTheTool)
 TEST_F(DiskImageTest, MountWithAMissingTool)
 {
     const fs::path image = Image();
-    LogCapture log{scanner_test::LogCategories};
+    LogCapture log{ScannerLogCategories};
     EXPECT_FALSE(MountInstaller(image, dir.Path() / "mnt"));
     const std::vector<LogLine> lines = log.Lines();
     ASSERT_EQ(lines.size(), 4u);
@@ -234,8 +231,8 @@ TEST_F(DiskImageTest, Unmount)
         SCOPED_TRACE(c.name);
         WriteTool(unmountTool, c.action, c.code);
         const fs::path mountPoint = dir.Path() / c.mountName;
-        scanner_test::WriteText(mountPoint / "volume", "data");
-        LogCapture log{scanner_test::LogCategories};
+        WriteFile(mountPoint / "volume", "data");
+        LogCapture log{ScannerLogCategories};
         EXPECT_EQ(UnmountInstaller(mountPoint), c.ok);
         EXPECT_EQ(Recorded(), (std::vector<std::string>{"-f", mountPoint.string()}));
         EXPECT_EQ(fs::exists(mountPoint), c.folderStays);
@@ -253,13 +250,13 @@ TEST_F(DiskImageTest, UnmountRefusals)
 {
     WriteTool(unmountTool, ":", 0);
     {
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         EXPECT_FALSE(UnmountInstaller(dir.Path() / "mnt"));
         EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("error", "Cannot unmount " + Quoted(dir.Path() / "mnt")
                                                                        + " because the directory does not exist")}));
     }
     {
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         const fs::path tooLong = dir.Path() / std::string(300, 'n');
         EXPECT_FALSE(UnmountInstaller(tooLong));
         const std::vector<LogLine> lines = log.Lines();
@@ -298,7 +295,7 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
         fs::remove_all(folder);
         fs::create_directories(folder);
         for (const std::string& f : c.files)
-            scanner_test::WriteText(folder / f, "x");
+            WriteFile(folder / f, "x");
         for (const std::string& f : c.folders)
             fs::create_directories(folder / f);
         log.Clear();
@@ -327,7 +324,7 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
 
     // The folder's own dots do not count.
     fs::create_directories(dir.Path() / "x.pkg");
-    scanner_test::WriteText(dir.Path() / "x.pkg" / "plain", "x");
+    WriteFile(dir.Path() / "x.pkg" / "plain", "x");
     EXPECT_EQ(FindFileWithExtension(dir.Path() / "x.pkg", "pkg"), fs::path());
 
     // A missing folder: nothing, no line.
@@ -336,7 +333,7 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
     EXPECT_TRUE(log.Lines().empty());
 
     // A file in place of the folder: the error line.
-    scanner_test::WriteText(dir.Path() / "file", "x");
+    WriteFile(dir.Path() / "file", "x");
     log.Clear();
     EXPECT_EQ(FindFileWithExtension(dir.Path() / "file", "pkg"), fs::path());
     const std::vector<LogLine> lines = log.Lines();
@@ -355,10 +352,10 @@ TEST(MakeUniquePath, NumbersAfterTheWholeName)
     ScratchFolder dir;
     const fs::path disk = dir.Path() / "disk.dmg";
     EXPECT_EQ(MakeUniquePath(disk), disk);
-    scanner_test::WriteText(disk, "x");
+    WriteFile(disk, "x");
     EXPECT_EQ(MakeUniquePath(disk), dir.Path() / "disk.dmg-1");
     fs::create_directories(dir.Path() / "disk.dmg-1"); // a folder counts as well
-    scanner_test::WriteText(dir.Path() / "disk.dmg-2", "x");
+    WriteFile(dir.Path() / "disk.dmg-2", "x");
     EXPECT_EQ(MakeUniquePath(disk), dir.Path() / "disk.dmg-3");
     EXPECT_THROW(MakeUniquePath(dir.Path() / std::string(300, 'n')), fs::filesystem_error);
 }

@@ -2,8 +2,10 @@
 // folder.
 
 #include "UpdateManager/DownloaderBackgrounder.h"
-#include "UpdateManager/tests/support/download_files.h"
-#include "UpdateManager/tests/support/LogCapture.h"
+#include "testsupport/ChildTest.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Payloads.h"
 
 #include "testserver/TestServer.h"
 
@@ -11,9 +13,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
@@ -25,19 +25,20 @@
 #include <thread>
 #include <vector>
 
+using Quendal::Testing::ChildArguments;
+using Quendal::Testing::ChildResult;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using Quendal::Testing::DownloadPayload;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::FileSizeOf;
 using Quendal::Testing::ReadFile;
+using Quendal::Testing::RunChildTest;
 using Quendal::Testing::WriteFile;
 using Quendal::UpdateManager::DownloaderBackgrounder;
 using Quendal::UpdateManager::DownloadState;
 using testserver::Fault;
 using testserver::TestServer;
-
-extern char** environ;
 
 namespace {
 
@@ -535,20 +536,17 @@ TEST_F(DownloadJob, TargetThatCannotBeWrittenFailsAtOnce)
 }
 
 // A write that fails (here: the file size limit) ends the job at once. The
-// limit is set in a child process, this test program run again for the test
-// below; SIGXFSZ is ignored there so that write reports EFBIG.
+// limit is set in a child process of the test below (arguments: URL, file);
+// SIGXFSZ is ignored there so that write reports EFBIG.
 namespace {
-const char* const ChildUrl = "DOWNLOAD_TEST_CHILD_URL";
-const char* const ChildFile = "DOWNLOAD_TEST_CHILD_FILE";
 constexpr rlim_t ChildFileLimit = 128 * 1024;
 } // namespace
 
-TEST(DownloadJobChild, WriteBeyondTheFileSizeLimit)
+QUENDAL_CHILD_TEST(DownloadJobChild, WriteBeyondTheFileSizeLimit)
 {
-    const char* url = std::getenv(ChildUrl);
-    const char* file = std::getenv(ChildFile);
-    if (url == nullptr || file == nullptr)
-        GTEST_SKIP() << "runs only as the child of DownloadJob.WriteFailureFailsAtOnce";
+    ASSERT_EQ(ChildArguments().size(), 2u);
+    const std::string& url = ChildArguments()[0];
+    const std::string& file = ChildArguments()[1];
 
     ASSERT_NE(std::signal(SIGXFSZ, SIG_IGN), SIG_ERR);
     const rlimit limit{ChildFileLimit, ChildFileLimit};
@@ -578,29 +576,10 @@ TEST_F(DownloadJob, WriteFailureFailsAtOnce)
     const std::string big = DownloadPayload(1024 * 1024, 3);
     server.AddContent(FilePath, big);
 
-    std::vector<std::string> environment;
-    for (char** variable = environ; *variable != nullptr; ++variable)
-        environment.emplace_back(*variable);
-    environment.push_back(std::string(ChildUrl) + "=" + server.Url(FilePath));
-    environment.push_back(std::string(ChildFile) + "=" + target);
-    std::vector<char*> envp;
-    for (std::string& variable : environment)
-        envp.push_back(&variable[0]);
-    envp.push_back(nullptr);
-    std::string program = "/proc/self/exe";
-    std::string filter = "--gtest_filter=DownloadJobChild.WriteBeyondTheFileSizeLimit";
-    char* argv[] = {&program[0], &filter[0], nullptr};
-
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-    int status = 0;
-    pid_t waited = 0;
-    do {
-        waited = waitpid(child, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    ASSERT_EQ(waited, child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's test failed (its output is above)";
+    const ChildResult child =
+        RunChildTest("DownloadJobChild.WriteBeyondTheFileSizeLimit", {server.Url(FilePath), target});
+    ASSERT_EQ(child.signal, 0) << "child ended by signal " << child.signal << "\n" << child.output;
+    EXPECT_EQ(child.exitCode, 0) << "the child's test failed:\n" << child.output;
 
     // The file holds what the limit let through, and nothing else was tried.
     EXPECT_EQ(FileSizeOf(target), static_cast<int64_t>(ChildFileLimit));

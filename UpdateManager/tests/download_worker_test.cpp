@@ -2,7 +2,7 @@
 
 #include "UpdateManager/ActiveDownloader.h"
 #include "UpdateManager/BlockingQueue.h"
-#include "UpdateManager/tests/support/LogCapture.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 

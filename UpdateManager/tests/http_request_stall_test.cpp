@@ -2,8 +2,8 @@
 // for the 10-second socket time-out.
 
 #include "UpdateManager/HttpDownloadRequest.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "http_test_util.h"
+#include "testsupport/HttpBody.h"
+#include "testsupport/LogCapture.h"
 #include "testserver/TestServer.h"
 
 #include <gtest/gtest.h>

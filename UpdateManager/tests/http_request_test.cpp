@@ -2,8 +2,8 @@
 
 #include "Common/Helpers.h"
 #include "UpdateManager/HttpDownloadRequest.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "http_test_util.h"
+#include "testsupport/HttpBody.h"
+#include "testsupport/LogCapture.h"
 #include "testserver/TestServer.h"
 
 #include <Poco/Base64Encoder.h>

@@ -3,8 +3,10 @@
 
 #include "UpdateManager/InstallThread.h"
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "UpdateManager/tests/support/installer_support.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/ScriptInstaller.h"
+#include "testsupport/Wait.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -52,6 +54,19 @@ protected:
     }
 
     void Open(const std::string& name) { WriteFile(scratch / (name + ".gate"), ""); }
+
+    // The kernel id of the install thread, from the thread field of its first line.
+    std::string InstallThreadId() const
+    {
+        for (const std::string& line : log.RawLines()) {
+            if (line.find("| Start install thread") == std::string::npos)
+                continue;
+            const std::size_t start = line.find(" | ") + 3;
+            const std::size_t end = line.find(' ', start);
+            return line.substr(start, end - start);
+        }
+        return "none";
+    }
 
     bool Recorded(const std::string& line) const
     {
@@ -111,6 +126,7 @@ TEST_F(InstallThreadTest, RunsInstallersOneAtATimeInOrder)
     ASSERT_TRUE(thread->Enqueue(&third));
 
     ASSERT_TRUE(WaitForLine("start first 1"));
+    // No event marks a start that must not happen: a pause gives it the time.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(Recorded("start second 1")) << "the second installer started while the first ran";
     EXPECT_EQ(first.GetStatus(), UpdateStatus::InstallInProgress);
@@ -168,7 +184,7 @@ TEST_F(InstallThreadTest, QueuesHoldThirtyTwoRecords)
     // and the last is handed over once there is room.
     Open("busy");
     ASSERT_TRUE(WaitForLine("end queued31"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitUntil([&] { return queued.back()->GetStatus() == UpdateStatus::InstallComplete; }));
     std::vector<Installer*> expected{&busy};
     expected.insert(expected.end(), queued.begin(), queued.end());
     EXPECT_EQ(Collect(*thread, 33), expected);
@@ -187,11 +203,15 @@ TEST_F(InstallThreadTest, StopWaitsForQueuedInstallers)
     ASSERT_TRUE(thread->Enqueue(&next));
     ASSERT_TRUE(WaitForLine("start running 1"));
 
+    ASSERT_TRUE(log.WaitFor("Start install thread"));
+    const std::string installThread = "/proc/self/task/" + InstallThreadId();
+    ASSERT_TRUE(fs::exists(installThread));
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
         thread->Stop();
         stopped = true;
     });
+    // Nothing shows that Stop is waiting rather than not yet called: a pause.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(stopped.load()) << "stop did not wait for the running installer";
     Open("running");
@@ -202,10 +222,10 @@ TEST_F(InstallThreadTest, StopWaitsForQueuedInstallers)
     EXPECT_EQ(next.GetStatus(), UpdateStatus::Error);
     EXPECT_EQ(Collect(*thread, 2), (std::vector<Installer*>{&running, &next}));
 
-    // After the stop nothing runs any more.
+    // After the stop nothing runs any more: the install thread has ended.
+    ASSERT_TRUE(WaitUntil([&] { return !fs::exists(installThread); })) << "the install thread runs on";
     Installer& late = Add("late");
     EXPECT_TRUE(thread->Enqueue(&late));
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
     EXPECT_FALSE(thread->HasFinished());
     EXPECT_FALSE(Recorded("start late 1"));
     EXPECT_EQ(late.GetStatus(), UpdateStatus::InstallInProgress);

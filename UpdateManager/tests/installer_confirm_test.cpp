@@ -1,16 +1,19 @@
 // The installer record: construction, the confirm file and the state check.
 
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "UpdateManager/tests/support/installer_support.h"
-#include "platform/Process.h"
+#include "testsupport/ChildTest.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
 
 #include <boost/filesystem/operations.hpp>
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include "Common/Helpers.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -18,7 +21,10 @@
 namespace fs = boost::filesystem;
 using Quendal::UpdateManager::Installer;
 using Quendal::UpdateManager::UpdateStatus;
+using Quendal::Testing::ChildArguments;
+using Quendal::Testing::ChildResult;
 using Quendal::Testing::LogCapture;
+using Quendal::Testing::RunChildTest;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::ReadFile;
 using Quendal::Testing::WriteFile;
@@ -165,14 +171,16 @@ TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWritten)
     EXPECT_TRUE(fs::is_directory(confirmPath));
 }
 
-// Runs in a child of ConfirmThatCannotBeWrittenOnAFullDisk only: there
-// every write fails as on a full disk (file size limit 0, SIGXFSZ ignored).
-TEST(InstallerConfirmChild, WriteFailsOnAFullDisk)
+// Runs in a child of ConfirmThatCannotBeWrittenOnAFullDisk (argument: the
+// installer): there every write fails as on a full disk (file size limit 0,
+// SIGXFSZ ignored).
+QUENDAL_CHILD_TEST(InstallerConfirmChild, WriteFailsOnAFullDisk)
 {
-    const char* installerPath = std::getenv("QUENDAL_CONFIRM_CHILD_INSTALLER");
-    if (installerPath == nullptr)
-        GTEST_SKIP() << "runs as a child process only";
-    Installer installer(Url, fs::path(installerPath), UpdateStatus::Unknown);
+    ASSERT_EQ(ChildArguments().size(), 1u);
+    ASSERT_NE(std::signal(SIGXFSZ, SIG_IGN), SIG_ERR);
+    const rlimit limit{0, 0};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    Installer installer(Url, fs::path(ChildArguments()[0]), UpdateStatus::Unknown);
     installer.SetStatus(UpdateStatus::DownloadInProgress);
     EXPECT_FALSE(installer.WriteConfirmFile(""));
     EXPECT_EQ(installer.GetStatus(), UpdateStatus::DownloadError);
@@ -182,15 +190,9 @@ TEST(InstallerConfirmChild, WriteFailsOnAFullDisk)
 TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWrittenOnAFullDisk)
 {
     WriteFile(installerPath, "hello");
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    // The limit holds in the subshell only, so that its output still reaches the file.
-    const fs::path output = scratch / "child.txt";
-    const std::string command = "(trap '' XFSZ; ulimit -f 0; QUENDAL_CONFIRM_CHILD_INSTALLER='" +
-                                installerPath.string() + "' exec '" + self +
-                                "' --gtest_filter=InstallerConfirmChild.WriteFailsOnAFullDisk) 2>&1 | cat > '" +
-                                output.string() + "'";
-    EXPECT_EQ(platform::SpawnAndWait("/bin/sh", {"sh", "-c", command}), 0);
-    const std::string childOutput = ReadFile(output);
+    const ChildResult child = RunChildTest("InstallerConfirmChild.WriteFailsOnAFullDisk", {installerPath.string()});
+    EXPECT_EQ(child.exitCode, 0) << child.output;
+    const std::string& childOutput = child.output;
     EXPECT_NE(childOutput.find("[  PASSED  ] 1 test."), std::string::npos) << childOutput;
     EXPECT_EQ(childOutput.find("SKIPPED"), std::string::npos) << childOutput;
     EXPECT_FALSE(fs::exists(confirmPath));

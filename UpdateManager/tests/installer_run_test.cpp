@@ -1,8 +1,9 @@
 // Running one installer: real shell-script installers in a scratch folder.
 
 #include "UpdateManager/Installer.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "UpdateManager/tests/support/installer_support.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/ScriptInstaller.h"
 
 #include <boost/filesystem/operations.hpp>
 

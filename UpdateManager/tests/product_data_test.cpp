@@ -1,7 +1,7 @@
 // The engine's record per product and its shared download job runner.
 
 #include "UpdateManager/ProductData.h"
-#include "UpdateManager/tests/support/LogCapture.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 

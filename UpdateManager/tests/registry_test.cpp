@@ -1,9 +1,12 @@
 #include "UpdateManager/Registry.h"
 
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "support/ScannerTestSupport.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Scanning.h"
 
 #include "platform/Registry.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +19,10 @@ namespace RegistryType = platform::RegistryType;
 namespace seam = platform::testing;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
-using scanner_test::PlatformGuard;
+using Quendal::Testing::PlatformGuard;
 using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
+using Quendal::Testing::ScannerLogCategories;
 
 namespace {
 
@@ -105,7 +110,7 @@ TEST_F(RegistryTest, HivesPathsAndNames)
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product", L"Multi", false, "untouched"},
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product", L"Binary", false, "untouched"},
     };
-    LogCapture log{scanner_test::LogCategories};
+    LogCapture log{ScannerLogCategories};
     for (const Case& c : cases) {
         SCOPED_TRACE(NarrowFromWide(c.key) + " / " + NarrowFromWide(c.name));
         const Read read = ReadValue(c.key, c.name);
@@ -120,7 +125,7 @@ TEST_F(RegistryTest, UnknownHiveWritesTheExternalErrorLine)
     for (const std::wstring key : {L"HKLM\\SOFTWARE\\Vendor\\Product", L"", L"SOFTWARE\\Vendor\\Product",
                                    L"HKEY_USERS\\S-1-5\\Software"}) {
         SCOPED_TRACE(NarrowFromWide(key));
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         const Read read = ReadValue(key, L"InstallDir");
         EXPECT_FALSE(read.ok);
         EXPECT_EQ(read.value, "untouched");
@@ -245,7 +250,7 @@ TEST(RegistryStore, JsonFileIsReadAgainOnEveryQuery)
     PlatformGuard guard;
     ScratchFolder dir;
     const boost::filesystem::path store = dir.Path() / "registry.json";
-    scanner_test::WriteText(store, R"({
+    WriteFile(store, R"({
       "HKEY_LOCAL_MACHINE": {
         "SOFTWARE\\Vendor\\Product": {
           "InstallDir": "/opt/one",
@@ -292,7 +297,7 @@ TEST(RegistryStore, JsonFileIsReadAgainOnEveryQuery)
     platform::RegistryKey* key = nullptr;
     ASSERT_EQ(platform::OpenRegistryKey(RegistryHive::LocalMachine, L"SOFTWARE\\Vendor\\Product", key),
               platform::RegistryStatus::Ok);
-    scanner_test::WriteText(store, R"({"HKEY_LOCAL_MACHINE": {"SOFTWARE\\Vendor\\Product": {"InstallDir": "/opt/two"}}})");
+    WriteFile(store, R"({"HKEY_LOCAL_MACHINE": {"SOFTWARE\\Vendor\\Product": {"InstallDir": "/opt/two"}}})");
     uint8_t data[64];
     uint32_t type = 0;
     uint32_t size = sizeof data;
@@ -329,7 +334,7 @@ TEST(RegistryStore, BrokenStoreFilesOpenNothing)
     };
     for (const std::string& text : broken) {
         SCOPED_TRACE(text);
-        scanner_test::WriteText(store, text);
+        WriteFile(store, text);
         platform::RegistryKey* key = nullptr;
         EXPECT_EQ(platform::OpenRegistryKey(RegistryHive::LocalMachine, L"", key), platform::RegistryStatus::NotFound);
         EXPECT_EQ(key, nullptr);

@@ -1,9 +1,8 @@
 #include "UpdateManager/ProductDescriptionFactory.h"
 #include "UpdateManager/Resources.h"
 #include "UpdateManager/ResourcesApi.h"
-#include "UpdateManager/tests/support/Files.h"
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "UpdateManager/tests/support/ScratchFolder.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
 #include "platform/Path.h"
 
 #include <boost/filesystem.hpp>
@@ -19,6 +18,7 @@
 using namespace Quendal::UpdateManager;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::ReadFile;
+using Quendal::Testing::WriteFile;
 namespace pt = boost::property_tree;
 namespace fs = boost::filesystem;
 
@@ -494,10 +494,9 @@ TEST_F(ReleaseNotes, UnusableFoldersLeaveReleaseNotesAlone)
         bool logsFileSystemError;
     };
     // A plain file where the parent of the notes folder should be.
-    std::ofstream(scratch.string() + "/plain").put('x');
+    WriteFile(scratch / "plain", "x");
     // A plain file where the notes folder should be.
-    fs::create_directories(scratch / "blocked");
-    std::ofstream(scratch.string() + "/blocked/temp").put('x');
+    WriteFile(scratch / "blocked" / "temp", "x");
     // The notes file name taken by a folder.
     fs::create_directories(scratch / "taken" / "temp" / "ABC.html");
 

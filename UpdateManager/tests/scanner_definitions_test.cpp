@@ -2,8 +2,11 @@
 
 #include "UpdateManager/ScannerDefinitions.h"
 
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "support/ScannerTestSupport.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Scanning.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <gtest/gtest.h>
 
@@ -15,8 +18,10 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
-using scanner_test::PlatformGuard;
+using Quendal::Testing::PlatformGuard;
 using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
+using Quendal::Testing::ScannerLogCategories;
 
 namespace {
 
@@ -156,8 +161,8 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
     const fs::path file = dir.Path() / "definitions.json";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        scanner_test::WriteText(file, c.json);
-        LogCapture log{scanner_test::LogCategories};
+        WriteFile(file, c.json);
+        LogCapture log{ScannerLogCategories};
         const ScannerDefinitions definitions(file);
         EXPECT_EQ(definitions.IsLoaded(), c.loaded);
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, file.string()));
@@ -185,7 +190,7 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         const ScannerDefinitions definitions(c.path);
         EXPECT_FALSE(definitions.IsLoaded());
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, c.path.string()));
@@ -199,7 +204,7 @@ TEST(ScannerDefinitionsLoad, PlaceholdersAreExpandedWhenLoaded)
     ScratchFolder dir;
     platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.Path() / "x86").string());
     const fs::path file = dir.Path() / "definitions.json";
-    scanner_test::WriteText(file, R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "<pf86>\\V\\a.exe"}]}]})");
+    WriteFile(file, R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "<pf86>\\V\\a.exe"}]}]})");
     const ScannerDefinitions definitions(file);
     ASSERT_EQ(definitions.FinderCount("S"), 1);
 

@@ -4,10 +4,13 @@
 
 #include "Common/Log.h"
 
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "support/ScannerTestSupport.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Scanning.h"
 
-#include "platform/tests/support/PeBuilder.h"
+#include "testsupport/PeBuilder.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <gtest/gtest.h>
 
@@ -22,19 +25,22 @@ namespace seam = platform::testing;
 using platform::RegistryHive;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
-using scanner_test::PlatformGuard;
+using Quendal::Testing::PlatformGuard;
 using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
+using Quendal::Testing::BuildPe;
+using Quendal::Testing::PeOptions;
 
 namespace {
 
 void WritePe(const fs::path& file, uint16_t major, uint16_t minor)
 {
-    pe_test::PeOptions options;
+    PeOptions options;
     options.fileVersion[0] = major;
     options.fileVersion[1] = minor;
     options.fileVersion[2] = 0;
     options.fileVersion[3] = 1;
-    scanner_test::WriteBytes(file, pe_test::BuildPe(options).bytes);
+    WriteFile(file, BuildPe(options).bytes);
 }
 
 LogLine Info(const std::string& message)
@@ -61,7 +67,7 @@ protected:
                                       (dir.Path() / "home" / "Eps").string());
 
         definitionFile = dir.Path() / "scanner.json";
-        scanner_test::WriteText(definitionFile, R"({
+        WriteFile(definitionFile, R"({
           // One rule per outcome, and a product with two rules.
           "scanner": [
             {"name": "Alpha", "sku": "ALPHA", "rules": [{"file": "<pf86>\\Vendor\\Alpha\\alpha.exe"}]},
@@ -166,7 +172,7 @@ TEST_F(ScannerSearchTest, FileIsReadOnceItemsOnEverySearch)
     EXPECT_EQ(definitions.SearchVersion("ALPHA").second, "1.2.0.1");
 
     // Later changes to the definition file are not seen...
-    scanner_test::WriteText(definitionFile, R"({"scanner": []})");
+    WriteFile(definitionFile, R"({"scanner": []})");
     // ...but changes to the files and the registry are.
     WritePe(dir.Path() / "pf86" / "Vendor" / "Alpha" / "alpha.exe", 1, 3);
     WritePe(dir.Path() / "pf86" / "Vendor" / "Delta" / "delta.exe", 5, 0);
@@ -185,7 +191,7 @@ TEST_F(ScannerSearchTest, FileIsReadOnceItemsOnEverySearch)
                 escaped += '\\';
             escaped += c;
         }
-        scanner_test::WriteText(store, "{\"HKEY_CURRENT_USER\": {\"Software\\\\Vendor\\\\Gamma\": {\"InstallDir\": \""
+        WriteFile(store, "{\"HKEY_CURRENT_USER\": {\"Software\\\\Vendor\\\\Gamma\": {\"InstallDir\": \""
                                            + escaped + "\"}}}");
     };
     seam::SetRegistryStoreFile(store.string());

@@ -1,10 +1,13 @@
 #include "UpdateManager/Registry.h"
 #include "UpdateManager/VersionFinder.h"
 
-#include "UpdateManager/tests/support/LogCapture.h"
-#include "support/ScannerTestSupport.h"
+#include "testsupport/Files.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Scanning.h"
 
-#include "platform/tests/support/PeBuilder.h"
+#include "testsupport/PeBuilder.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <gtest/gtest.h>
 
@@ -20,19 +23,23 @@ using platform::KnownFolderId;
 using platform::RegistryHive;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
-using scanner_test::PlatformGuard;
+using Quendal::Testing::PlatformGuard;
 using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
+using Quendal::Testing::ScannerLogCategories;
+using Quendal::Testing::BuildPe;
+using Quendal::Testing::PeOptions;
 
 namespace {
 
 void WritePe(const fs::path& file, uint16_t major, uint16_t minor, uint16_t build, uint16_t revision)
 {
-    pe_test::PeOptions options;
+    PeOptions options;
     options.fileVersion[0] = major;
     options.fileVersion[1] = minor;
     options.fileVersion[2] = build;
     options.fileVersion[3] = revision;
-    scanner_test::WriteBytes(file, pe_test::BuildPe(options).bytes);
+    WriteFile(file, BuildPe(options).bytes);
 }
 
 struct Answer {
@@ -139,10 +146,10 @@ TEST_F(VersionFinderTest, FileFinder)
 {
     WritePe(dir.Path() / "pf86" / "Vendor" / "app.exe", 10, 2, 300, 4);
     fs::create_directories(dir.Path() / "user" / "Folder.exe");
-    scanner_test::WriteText(dir.Path() / "data" / "readme.txt", "not a program");
-    pe_test::PeOptions noVersion;
+    WriteFile(dir.Path() / "data" / "readme.txt", "not a program");
+    PeOptions noVersion;
     noVersion.withVersionType = false;
-    scanner_test::WriteBytes(dir.Path() / "data" / "plain.exe", pe_test::BuildPe(noVersion).bytes);
+    WriteFile(dir.Path() / "data" / "plain.exe", BuildPe(noVersion).bytes);
 
     struct Case {
         std::string rule;
@@ -163,7 +170,7 @@ TEST_F(VersionFinderTest, FileFinder)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         const FileVersionFinder finder(c.rule);
         EXPECT_EQ(Ask(finder), c.expected);
         std::vector<LogLine> expectedLines;
@@ -247,7 +254,7 @@ TEST_F(VersionFinderTest, RegKeyFinder)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(NarrowFromWide(c.valueName + L" / " + c.middle + L" / " + c.item));
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         const RegKeyVersionFinder finder(value + c.valueName, c.item, c.middle);
         EXPECT_EQ(Ask(finder), c.expected);
         std::vector<LogLine> expectedLines;
@@ -262,7 +269,7 @@ TEST_F(VersionFinderTest, RegKeyFinder)
     // A key or value that is not there, and an unknown hive.
     EXPECT_EQ(Ask(RegKeyVersionFinder(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Other\\InstallDir", L"app.exe", L"")),
               (Answer{false, "untouched", false}));
-    LogCapture log{scanner_test::LogCategories};
+    LogCapture log{ScannerLogCategories};
     EXPECT_EQ(Ask(RegKeyVersionFinder(L"HKLM\\SOFTWARE\\Vendor\\Product\\InstallDir", L"app.exe", L"")),
               (Answer{false, "untouched", false}));
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -319,7 +326,7 @@ TEST(VersionFinderSet, AsksInOrderUntilOneFindsAVersion)
         for (std::size_t i = 0; i < c.finders.size(); ++i)
             set.Add(std::make_unique<FixedFinder>(c.finders[i].ok, c.finders[i].item, c.finders[i].version, calls[i]));
         EXPECT_EQ(set.Count(), c.finders.size());
-        LogCapture log{scanner_test::LogCategories};
+        LogCapture log{ScannerLogCategories};
         EXPECT_EQ(Ask(set), c.expected);
         EXPECT_EQ(calls, c.calls);
         std::vector<LogLine> expectedLines;

@@ -1,6 +1,7 @@
 // The running executable's path.
 
 #include "platform/Executable.h"
+#include "testsupport/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -32,9 +33,8 @@ TEST(ExecutablePath, ALongPathIsGivenWhole)
     while (target.size() < 4000)
         target += "a-long-directory-name/";
     target += "program";
-    char dir[] = "/tmp/quendal-exe-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string link = std::string(dir) + "/link";
+    Quendal::Testing::ScratchFolder dir;
+    const std::string link = dir.File("link");
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
 
     platform::testing::SetExecutableLink(link);
@@ -42,7 +42,6 @@ TEST(ExecutablePath, ALongPathIsGivenWhole)
     int error = 0;
     const bool ok = platform::ExecutablePath(path, error);
     platform::testing::SetExecutableLink(std::nullopt);
-    fs::remove_all(dir);
     EXPECT_TRUE(ok);
     EXPECT_EQ(path, target);
 }

@@ -2,14 +2,14 @@
 // and the paths that cannot be given as narrow text.
 
 #include "platform/KnownFolders.h"
-#include "support/ScopedEnvironment.h"
+#include "testsupport/Files.h"
+#include "testsupport/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,28 +22,25 @@ namespace {
 namespace fs = std::filesystem;
 using platform::FolderLookup;
 using platform::KnownFolderId;
+using Quendal::Testing::ScopedEnvironment;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 
 class KnownFolders : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/quendal-home-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        home = pattern;
         setenv("HOME", home.c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
     }
     void TearDown() override
     {
         platform::testing::ClearKnownFolderOverrides();
-        std::error_code ec;
-        fs::remove_all(home, ec);
     }
 
     void WriteUserDirs(const std::string& configDir, const std::string& text)
     {
-        fs::create_directories(configDir);
-        std::ofstream(configDir + "/user-dirs.dirs", std::ios::binary) << text;
+        WriteFile(configDir + "/user-dirs.dirs", text);
     }
 
     struct Result {
@@ -58,8 +55,9 @@ protected:
         return result;
     }
 
-    std::string home;
-    platform::testing::ScopedEnvironment environment{"HOME", "XDG_CONFIG_HOME"};
+    ScratchFolder scratch;
+    std::string home = scratch.Path().string();
+    ScopedEnvironment environment{"HOME", "XDG_CONFIG_HOME"};
 };
 
 struct UserDirsCase {

@@ -1,10 +1,10 @@
 #include "platform/FileVersion.h"
 
-#include "support/PeBuilder.h"
+#include "testsupport/Files.h"
+#include "testsupport/PeBuilder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,14 +12,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
 using platform::FileVersion;
 using platform::FileVersionStatus;
-using pe_test::BuildPe;
-using pe_test::PeImage;
-using pe_test::PeOptions;
-using pe_test::Put16;
-using pe_test::Put32;
+using Quendal::Testing::BuildPe;
+using Quendal::Testing::PeImage;
+using Quendal::Testing::PeOptions;
+using Quendal::Testing::Put16;
+using Quendal::Testing::Put32;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 
 namespace {
 
@@ -33,22 +34,6 @@ std::string Text(const FileVersion& v)
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) + "."
         + std::to_string(v.revision);
 }
-
-class TempDir {
-public:
-    TempDir()
-    {
-        static int counter = 0;
-        path = fs::temp_directory_path() / ("pe_version_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter));
-        fs::create_directories(path);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
 
 } // namespace
 
@@ -178,27 +163,27 @@ TEST(PeVersion, EveryTruncationFailsUntilTheBlockIsWhole)
 
 TEST(PeVersion, ReadsFiles)
 {
-    TempDir dir;
+    ScratchFolder dir;
     PeOptions options;
     options.pe32Plus = true;
     options.fileVersion[0] = 3;
-    const fs::path good = dir.path / "setup.exe";
-    ASSERT_TRUE(pe_test::WriteFile(good.string(), BuildPe(options).bytes));
+    const auto good = dir.Path() / "setup.exe";
+    WriteFile(good, BuildPe(options).bytes);
     FileVersion version;
     ASSERT_EQ(platform::ReadFixedFileVersion(good.string(), version), FileVersionStatus::Found);
     EXPECT_EQ(Text(version), "3.2.3.4");
 
     PeImage cut = BuildPe();
     cut.bytes.resize(cut.versionInfoEnd - 1);
-    const fs::path truncated = dir.path / "truncated.exe";
-    ASSERT_TRUE(pe_test::WriteFile(truncated.string(), cut.bytes));
+    const auto truncated = dir.Path() / "truncated.exe";
+    WriteFile(truncated, cut.bytes);
     EXPECT_EQ(platform::ReadFixedFileVersion(truncated.string(), version), FileVersionStatus::Malformed);
 
-    const fs::path fifo = dir.path / "fifo";
+    const auto fifo = dir.Path() / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(platform::ReadFixedFileVersion(fifo.string(), version), FileVersionStatus::Unreadable);
-    EXPECT_EQ(platform::ReadFixedFileVersion(dir.path.string(), version), FileVersionStatus::Unreadable);
-    EXPECT_EQ(platform::ReadFixedFileVersion((dir.path / "missing.exe").string(), version), FileVersionStatus::Unreadable);
+    EXPECT_EQ(platform::ReadFixedFileVersion(dir.Path().string(), version), FileVersionStatus::Unreadable);
+    EXPECT_EQ(platform::ReadFixedFileVersion((dir.Path() / "missing.exe").string(), version), FileVersionStatus::Unreadable);
     EXPECT_EQ(platform::ReadFixedFileVersion("", version), FileVersionStatus::Unreadable);
     EXPECT_EQ(Text(version), "3.2.3.4");
 }

@@ -1,13 +1,14 @@
 #include "platform/Process.h"
+#include "testsupport/ChildTest.h"
+#include "testsupport/Files.h"
+
+#include <boost/filesystem/operations.hpp>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,80 +20,46 @@
 
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
+namespace fs = boost::filesystem;
 using platform::ProcessResult;
+using Quendal::Testing::ChildArguments;
+using Quendal::Testing::ReadFile;
+using Quendal::Testing::RunChildTest;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 
 namespace {
 
-constexpr const char* ReplaceChildFlag = "--replace-process-child";
 constexpr int ReplaceFailedCode = 120;
 constexpr int InheritedFd = 50;
 
-std::vector<std::string> OwnCommandLine()
+// Arguments: <program> <args...>. Leaves a descriptor open without
+// close-on-exec at InheritedFd and replaces itself by <program>.
+QUENDAL_CHILD_TEST(ProcessChild, ReplacesItself)
 {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::vector<std::string> args;
-    std::string arg;
-    while (std::getline(in, arg, '\0'))
-        args.push_back(arg);
-    return args;
-}
-
-// When this test program is started as
-//   <self> --replace-process-child <program> <args...>
-// it leaves a descriptor open without close-on-exec at InheritedFd and
-// replaces itself by <program> before any test runs.
-const bool replaceChildChecked = [] {
-    std::vector<std::string> args = OwnCommandLine();
-    if (args.size() >= 3 && args[1] == ReplaceChildFlag) {
-        int fd = open("/dev/null", O_RDONLY);
-        if (fd >= 0 && fd != InheritedFd)
-            dup2(fd, InheritedFd);
-        int errorCode = 0;
-        std::vector<std::string> rest(args.begin() + 3, args.end());
-        platform::ReplaceProcess(args[2], rest, errorCode);
-        _exit(ReplaceFailedCode);
-    }
-    return true;
-}();
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    const std::vector<std::string>& args = ChildArguments();
+    ASSERT_FALSE(args.empty());
+    int fd = open("/dev/null", O_RDONLY);
+    if (fd >= 0 && fd != InheritedFd)
+        dup2(fd, InheritedFd);
+    int errorCode = 0;
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    platform::ReplaceProcess(args[0], rest, errorCode);
+    _exit(ReplaceFailedCode);
 }
 
 std::vector<std::string> SplitNul(const std::string& text)
 {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, '\0'))
-        parts.push_back(part);
-    return parts;
+    return Quendal::Testing::SplitAt(text, '\0');
 }
 
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "process_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
     // A shell-script file of `mode` in the scratch folder.
-    fs::path WriteScript(const std::string& name, const std::string& body, fs::perms mode = fs::perms::owner_all)
+    fs::path WriteScript(const std::string& name, const std::string& body, fs::perms mode = fs::owner_all)
     {
         fs::path path = dir / name;
-        std::ofstream(path) << body;
+        WriteFile(path, body);
         fs::permissions(path, mode);
         return path;
     }
@@ -102,7 +69,8 @@ protected:
         return platform::RunProcess("/bin/sh", {"sh", "-c", command});
     }
 
-    fs::path dir;
+    ScratchFolder scratch;
+    const fs::path dir = scratch.Path();
 };
 
 TEST_F(ProcessTest, ExitCodesOfANormalExit)
@@ -158,7 +126,7 @@ TEST_F(ProcessTest, OurDescriptorsAreNotInherited)
 
 TEST_F(ProcessTest, ProgramThatCannotStart)
 {
-    fs::path plain = WriteScript("plain.sh", "#!/bin/sh\nexit 0\n", fs::perms::owner_read | fs::perms::owner_write);
+    fs::path plain = WriteScript("plain.sh", "#!/bin/sh\nexit 0\n", fs::owner_read | fs::owner_write);
     fs::path noInterpreter = WriteScript("orphan.sh", "#!/nonexistent/interpreter\nexit 0\n");
     struct Case {
         const char* name;
@@ -225,23 +193,31 @@ TEST_F(ProcessTest, WaitSurvivesInterruptions)
     count.sa_flags = 0; // no SA_RESTART: waitpid sees EINTR
     ASSERT_EQ(sigaction(SIGUSR1, &count, &old), 0);
 
+    // The child runs until the gate opens, which it does once the waiting
+    // thread has been interrupted five times since the child started.
+    const fs::path started = dir / "started";
+    const fs::path gate = dir / "gate";
     interrupts = 0;
     pthread_t waiter = pthread_self();
     std::atomic<bool> done{false};
     std::thread interrupter([&] {
+        int sinceStart = 0;
         while (!done.load()) {
             pthread_kill(waiter, SIGUSR1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (fs::exists(started) && ++sinceStart == 5)
+                WriteFile(gate, "");
         }
     });
-    ProcessResult result = Shell("sleep 0.5; exit 7");
+    ProcessResult result = Shell(": > '" + started.string() + "'; while [ ! -e '" + gate.string() +
+                                 "' ]; do sleep 0.01; done; exit 7");
     done = true;
     interrupter.join();
     sigaction(SIGUSR1, &old, nullptr);
 
     EXPECT_EQ(result.outcome, ProcessResult::Outcome::Exited);
     EXPECT_EQ(result.exitCode, 7);
-    EXPECT_GT(interrupts.load(), 0);
+    EXPECT_GE(interrupts.load(), 5);
 }
 
 TEST_F(ProcessTest, StartsFromSeveralThreadsAtOnce)
@@ -262,30 +238,22 @@ TEST_F(ProcessTest, StartsFromSeveralThreadsAtOnce)
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
-std::string SelfPath()
-{
-    return fs::read_symlink("/proc/self/exe").string();
-}
-
 TEST_F(ProcessTest, ReplaceProcessRunsTheProgramInPlace)
 {
-    ASSERT_TRUE(replaceChildChecked);
     fs::path out = dir / "replaced";
-    std::string self = SelfPath();
     // Same process id before and after; arguments as given; the open
     // descriptor of the replaced program is gone.
     std::string command = "cat /proc/$$/cmdline > '" + out.string() + "'; test -e /proc/$$/fd/" +
                           std::to_string(InheritedFd) + " && exit 1; exit 42";
-    int code = platform::SpawnAndWait(self, {self, ReplaceChildFlag, "/bin/sh", "relaunched", "-c", command, "x y"});
-    EXPECT_EQ(code, 42);
+    const auto child = RunChildTest("ProcessChild.ReplacesItself", {"/bin/sh", "relaunched", "-c", command, "x y"});
+    EXPECT_EQ(child.exitCode, 42) << child.output;
     EXPECT_EQ(SplitNul(ReadFile(out)), (std::vector<std::string>{"relaunched", "-c", command, "x y"}));
 }
 
 TEST_F(ProcessTest, ReplaceProcessFailureReturns)
 {
-    std::string self = SelfPath();
-    EXPECT_EQ(platform::SpawnAndWait(self, {self, ReplaceChildFlag, (dir / "missing").string(), "missing"}),
-              ReplaceFailedCode);
+    const auto child = RunChildTest("ProcessChild.ReplacesItself", {(dir / "missing").string(), "missing"});
+    EXPECT_EQ(child.exitCode, ReplaceFailedCode) << child.output;
 
     int errorCode = 0;
     EXPECT_EQ(platform::ReplaceProcess((dir / "missing").string(), {"missing"}, errorCode), -1);

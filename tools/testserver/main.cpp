@@ -2,6 +2,8 @@
 // application tests. Runs until SIGINT or SIGTERM.
 #include "testserver/TestServer.h"
 
+#include "Common/Numbers.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -38,17 +40,6 @@ const char* const kUsage =
     "and {\"total\": 0, \"resources\": []} for a SKU without a folder.\n"
     "Files are served with Range (206, 416 with Content-Range: bytes */N).\n";
 
-bool ParsePort(const std::string& text, std::uint16_t& port) {
-    if (text.empty() || text.size() > 5) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    unsigned long value = std::stoul(text);
-    if (value > 65535) return false;
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,7 +52,7 @@ int main(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         } else if (arg == "--port" && i + 1 < argc) {
-            if (!ParsePort(argv[++i], port)) {
+            if (!ParseDigits(argv[++i], port)) {
                 std::cerr << "quendal-test-server: bad port '" << argv[i] << "'\n" << kUsage;
                 return 2;
             }

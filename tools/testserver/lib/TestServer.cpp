@@ -1,5 +1,7 @@
 #include "testserver/TestServer.h"
 
+#include "Common/Numbers.h"
+
 #include <Poco/Base64Encoder.h>
 #include <Poco/DigestEngine.h>
 #include <Poco/Exception.h>
@@ -551,15 +553,11 @@ struct TestServer::Impl {
         if (dash == std::string::npos) return;
         std::string first = Poco::trim(spec.substr(0, dash));
         std::string last = Poco::trim(spec.substr(dash + 1));
-        auto digits = [](const std::string& s) {
-            return !s.empty() && s.size() <= 18 &&
-                   std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-        };
         std::int64_t begin = 0;
         std::int64_t end = 0;  // inclusive
         if (first.empty()) {
-            if (!digits(last)) return;
-            std::int64_t suffix = std::stoll(last);
+            std::int64_t suffix = 0;
+            if (!ParseDigits(last, suffix)) return;
             if (suffix == 0 || size == 0) {
                 Unsatisfiable(size, plan);
                 return;
@@ -567,9 +565,9 @@ struct TestServer::Impl {
             begin = std::max<std::int64_t>(0, size - suffix);
             end = size - 1;
         } else {
-            if (!digits(first) || (!last.empty() && !digits(last))) return;
-            begin = std::stoll(first);
-            end = last.empty() ? size - 1 : std::stoll(last);
+            if (!ParseDigits(first, begin)) return;
+            end = size - 1;
+            if (!last.empty() && !ParseDigits(last, end)) return;
             if (!last.empty() && end < begin) return;
             if (begin >= size) {
                 Unsatisfiable(size, plan);

@@ -1,21 +1,23 @@
 // Core behaviour: content, files, Range, keep-alive, the request log, start and stop.
-#include "Client.h"
 #include "testserver/TestServer.h"
+#include "testsupport/Files.h"
+#include "testsupport/HttpClient.h"
+#include "testsupport/Payloads.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
 
-#include <unistd.h>
 
 namespace {
 
-using testclient::Get;
-using testclient::Pattern;
+using Quendal::Testing::Get;
+using Quendal::Testing::GetRequest;
+using Quendal::Testing::PatternBody;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 using testserver::TestServer;
 
 class TestServerTest : public ::testing::Test {
@@ -101,7 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"bytes=5-2", 200, "0123456789", ""},
                       RangeCase{"bytes=1-2,4-5", 200, "0123456789", ""},
                       RangeCase{"items=1-", 200, "0123456789", ""},
-                      RangeCase{"bytes=x-", 200, "0123456789", ""}));
+                      RangeCase{"bytes=x-", 200, "0123456789", ""},
+                      RangeCase{"bytes=+1-", 200, "0123456789", ""},
+                      RangeCase{"bytes=9223372036854775807-", 416, "", "bytes */10"},
+                      RangeCase{"bytes=0-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
+                      RangeCase{"bytes=-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
+                      RangeCase{"bytes=9223372036854775808-", 200, "0123456789", ""},
+                      RangeCase{"bytes=0-99999999999999999999", 200, "0123456789", ""},
+                      RangeCase{"bytes=-99999999999999999999", 200, "0123456789", ""}));
 
 TEST_F(TestServerTest, EmptyBodyHasNoSatisfiableRange) {
     server.AddContent("/empty", "");
@@ -112,14 +121,9 @@ TEST_F(TestServerTest, EmptyBodyHasNoSatisfiableRange) {
 }
 
 TEST_F(TestServerTest, StreamsFilesFromDisk) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("testserver-file-" + std::to_string(::getpid()) + "-" + std::to_string(server.Port()));
-    std::filesystem::create_directories(dir);
-    const std::string data = Pattern(300000);
-    {
-        std::ofstream out(dir / "big.bin", std::ios::binary);
-        out << data;
-    }
+    ScratchFolder dir;
+    const std::string data = PatternBody(300000);
+    WriteFile(dir / "big.bin", data);
     server.AddFile("/big.bin", (dir / "big.bin").string());
     server.AddFile("/gone.bin", (dir / "gone.bin").string());
 
@@ -133,7 +137,6 @@ TEST_F(TestServerTest, StreamsFilesFromDisk) {
     EXPECT_EQ(testserver::Md5Hex(data), testserver::Md5HexOfFile((dir / "big.bin").string()));
     EXPECT_EQ(404, Get(server.Port(), "/gone.bin").status);
     EXPECT_EQ("", testserver::Md5HexOfFile((dir / "gone.bin").string()));
-    std::filesystem::remove_all(dir);
 }
 
 TEST(Md5, KnownDigests) {
@@ -266,11 +269,11 @@ TEST(TestServerLifecycle, StopReturnsWithIdleKeepAliveConnections) {
 
 TEST(TestServerLifecycle, StopReturnsWhileAClientDoesNotRead) {
     TestServer server;
-    server.AddContent("/big", Pattern(32 * 1024 * 1024));
+    server.AddContent("/big", PatternBody(32 * 1024 * 1024));
     server.Start();
     Poco::Net::StreamSocket socket;
     socket.connect(Poco::Net::SocketAddress("127.0.0.1", server.Port()));
-    const std::string request = testclient::GetRequest("/big");
+    const std::string request = GetRequest("/big");
     socket.sendBytes(request.data(), static_cast<int>(request.size()));
     ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the socket buffers fill

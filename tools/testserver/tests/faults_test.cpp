@@ -1,6 +1,7 @@
 // Fault behaviours, seen from a raw socket and from POCO's HTTP client.
-#include "Client.h"
 #include "testserver/TestServer.h"
+#include "testsupport/HttpClient.h"
+#include "testsupport/Payloads.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +11,15 @@
 namespace {
 
 using namespace std::chrono_literals;
-using testclient::End;
-using testclient::Exchange;
-using testclient::GetRequest;
-using testclient::Pattern;
+using Quendal::Testing::End;
+using Quendal::Testing::Exchange;
+using Quendal::Testing::Get;
+using Quendal::Testing::GetRequest;
+using Quendal::Testing::PatternBody;
 using testserver::Fault;
 using testserver::TestServer;
 
-const std::string kData = Pattern(1000);
+const std::string kData = PatternBody(1000);
 
 class FaultTest : public ::testing::Test {
 protected:
@@ -138,9 +140,9 @@ TEST_F(FaultTest, ChunkedBodyReadsBackWhole) {
     EXPECT_EQ(raw.body.size() - 5, raw.body.rfind("0\r\n\r\n"));
 
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
-    auto whole = testclient::Get(session, "/data");
+    auto whole = Get(session, "/data");
     EXPECT_TRUE(whole.body == kData);
-    auto tail = testclient::Get(session, "/data", "bytes=900-");
+    auto tail = Get(session, "/data", "bytes=900-");
     EXPECT_EQ(206, tail.status);
     EXPECT_TRUE(tail.body == kData.substr(900));
     auto log = server.Requests();
@@ -160,12 +162,12 @@ TEST_F(FaultTest, ChunkedBodyCutShort) {
 
 TEST_F(FaultTest, CorruptBodyKeepsTheSizeButNotTheDigest) {
     server.SetFault("/data", Fault::CorruptBody());
-    auto whole = testclient::Get(server.Port(), "/data");
+    auto whole = Get(server.Port(), "/data");
     ASSERT_EQ(kData.size(), whole.body.size());
     EXPECT_NE(testserver::Md5Hex(kData), testserver::Md5Hex(whole.body));
     EXPECT_EQ(static_cast<char>(~static_cast<unsigned char>(kData[0])), whole.body[0]);
     EXPECT_TRUE(whole.body.substr(1) == kData.substr(1));
-    auto tail = testclient::Get(server.Port(), "/data", "bytes=500-");
+    auto tail = Get(server.Port(), "/data", "bytes=500-");
     EXPECT_EQ(static_cast<char>(~static_cast<unsigned char>(kData[500])), tail.body[0]);
 }
 
@@ -181,12 +183,12 @@ TEST_P(StatusFaultTest, AnswersTheStatus) {
     server.SetFault("/data",
                     *c.location ? Fault::Redirect(c.status, c.location) : Fault::Status(c.status, "oops"));
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
-    auto answer = testclient::Get(session, "/data", "bytes=10-");
+    auto answer = Get(session, "/data", "bytes=10-");
     EXPECT_EQ(c.status, answer.status);
     EXPECT_EQ(c.location, answer.Get("Location"));
     EXPECT_FALSE(answer.Has("Content-Range"));
     EXPECT_EQ(std::to_string(answer.body.size()), answer.Get("Content-Length"));
-    testclient::Get(session, "/data");
+    Get(session, "/data");
     auto log = server.Requests();
     ASSERT_EQ(2u, log.size());
     EXPECT_EQ(log[0].connectionId, log[1].connectionId);
@@ -201,9 +203,9 @@ INSTANTIATE_TEST_SUITE_P(Statuses, StatusFaultTest,
 TEST_F(FaultTest, RedirectTargetsAreServed) {
     server.AddContent("/moved", "here");
     server.SetFault("/data", Fault::Redirect(302, server.Url("/moved")));
-    auto first = testclient::Get(server.Port(), "/data");
+    auto first = Get(server.Port(), "/data");
     EXPECT_EQ(server.Url("/moved"), first.Get("Location"));
-    EXPECT_EQ("here", testclient::Get(server.Port(), "/moved").body);
+    EXPECT_EQ("here", Get(server.Port(), "/moved").body);
 }
 
 struct CredentialCase {
@@ -221,7 +223,7 @@ TEST_P(CredentialTest, NeedsTheRightBasicCredentials) {
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
     if (c.user) credentials = std::make_unique<Poco::Net::HTTPBasicCredentials>(c.user, c.password);
-    auto answer = testclient::Get(session, "/data", "", credentials.get());
+    auto answer = Get(session, "/data", "", credentials.get());
     EXPECT_EQ(c.status, answer.status);
     if (c.status == 401) {
         EXPECT_EQ("Basic realm=\"testserver\"", answer.Get("WWW-Authenticate"));
@@ -243,9 +245,9 @@ TEST_F(FaultTest, CredentialsCombineWithOtherFaults) {
     fault.location = "/elsewhere";
     server.SetFault("/data", fault);
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
-    EXPECT_EQ(401, testclient::Get(session, "/data").status);
+    EXPECT_EQ(401, Get(session, "/data").status);
     Poco::Net::HTTPBasicCredentials credentials("u", "p");
-    auto answer = testclient::Get(session, "/data", "", &credentials);
+    auto answer = Get(session, "/data", "", &credentials);
     EXPECT_EQ(302, answer.status);
     EXPECT_EQ("/elsewhere", answer.Get("Location"));
 }
@@ -269,37 +271,37 @@ TEST_F(FaultTest, FaultsApplyToTheNextRequestsInOrder) {
     server.AddContent("/other", "o");
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     std::vector<int> statuses;
-    for (int i = 0; i < 5; ++i) statuses.push_back(testclient::Get(session, "/data").status);
-    statuses.push_back(testclient::Get(session, "/other").status);
+    for (int i = 0; i < 5; ++i) statuses.push_back(Get(session, "/data").status);
+    statuses.push_back(Get(session, "/other").status);
     EXPECT_EQ((std::vector<int>{500, 500, 404, 200, 200, 200}), statuses);
 }
 
 TEST_F(FaultTest, FaultForAllAndItsReplacement) {
     server.SetFault("/data", Fault::Status(500));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(500, testclient::Get(server.Port(), "/data").status);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(500, Get(server.Port(), "/data").status);
     server.SetFault("/data", Fault::Status(404), 1);
-    EXPECT_EQ(404, testclient::Get(server.Port(), "/data").status);
-    EXPECT_EQ(200, testclient::Get(server.Port(), "/data").status);
+    EXPECT_EQ(404, Get(server.Port(), "/data").status);
+    EXPECT_EQ(200, Get(server.Port(), "/data").status);
     server.SetFault("/data", Fault::Status(503));
     server.ClearFaults("/data");
-    EXPECT_EQ(200, testclient::Get(server.Port(), "/data").status);
+    EXPECT_EQ(200, Get(server.Port(), "/data").status);
 }
 
 TEST_F(FaultTest, WildcardFaultYieldsToAPathFault) {
     server.AddContent("/other", "o");
     server.SetFault("*", Fault::Status(503));
     server.SetFault("/data", Fault::Status(404), 1);
-    EXPECT_EQ(503, testclient::Get(server.Port(), "/other").status);
-    EXPECT_EQ(404, testclient::Get(server.Port(), "/data").status);
-    EXPECT_EQ(503, testclient::Get(server.Port(), "/data").status);
+    EXPECT_EQ(503, Get(server.Port(), "/other").status);
+    EXPECT_EQ(404, Get(server.Port(), "/data").status);
+    EXPECT_EQ(503, Get(server.Port(), "/data").status);
     server.ClearFaults();
-    EXPECT_EQ(200, testclient::Get(server.Port(), "/data").status);
+    EXPECT_EQ(200, Get(server.Port(), "/data").status);
 }
 
 TEST_F(FaultTest, TrickleIsSlow) {
     server.SetFault("/data", Fault::Trickle(100, 20ms));
     auto start = std::chrono::steady_clock::now();
-    auto answer = testclient::Get(server.Port(), "/data");
+    auto answer = Get(server.Port(), "/data");
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(answer.body == kData);
     EXPECT_GE(elapsed, 9 * 20ms);  // nine pauses between ten pieces
@@ -311,7 +313,7 @@ TEST_F(FaultTest, ClientTimeOutOnStall) {
     session.setTimeout(Poco::Timespan(0, 200 * 1000));
     std::string body;
     try {
-        body = testclient::Get(session, "/data").body;  // the body stream fails on the time-out
+        body = Get(session, "/data").body;  // the body stream fails on the time-out
     } catch (const Poco::TimeoutException&) {
     }
     EXPECT_LE(body.size(), 100u);

@@ -1,11 +1,11 @@
 // The quendal-test-server program: port on its first line, release folder, clean exit on signals.
-#include "Client.h"
+#include "Common/Numbers.h"
 #include "testserver/TestServer.h"
+#include "testsupport/Files.h"
+#include "testsupport/HttpClient.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,7 +20,9 @@ extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
+using Quendal::Testing::Get;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 
 // The program running with its standard output on a pipe.
 class Program {
@@ -88,34 +90,29 @@ private:
 
 std::uint16_t PortOf(const std::string& line) {
     const std::string prefix = "listening on 127.0.0.1:";
-    if (line.compare(0, prefix.size(), prefix) != 0) return 0;
-    return static_cast<std::uint16_t>(std::stoi(line.substr(prefix.size())));
+    std::uint16_t port = 0;
+    if (line.compare(0, prefix.size(), prefix) != 0 || !ParseDigits(line.substr(prefix.size()), port)) return 0;
+    return port;
 }
 
 class ProgramSignalTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(ProgramSignalTest, ServesReleasesUntilSignalled) {
-    fs::path root = fs::temp_directory_path() / ("testserver-program-" + std::to_string(getpid()) + "-" +
-                                                 std::to_string(GetParam()));
-    fs::create_directories(root / "ABC");
-    {
-        std::ofstream out(root / "ABC" / "setup.sh");
-        out << "#!/bin/sh\n";
-    }
-    Program program({"--port", "0", "--releases", root.string(), "--verbose"});
+    ScratchFolder root;
+    WriteFile(root / "ABC" / "setup.sh", "#!/bin/sh\n");
+    Program program({"--port", "0", "--releases", root.Path().string(), "--verbose"});
     const std::uint16_t port = PortOf(program.ReadLine());
     ASSERT_NE(0, port);
 
-    auto api = testclient::Get(port, testserver::TestServer::ApiPath("soft", "ABC", "windows"));
+    auto api = Get(port, testserver::TestServer::ApiPath("soft", "ABC", "windows"));
     EXPECT_EQ(200, api.status);
     EXPECT_NE(std::string::npos, api.body.find("\"checksum\":\"" + testserver::Md5Hex("#!/bin/sh\n") + "\""));
-    EXPECT_EQ("#!/bin/sh\n", testclient::Get(port, "/releases/ABC/setup.sh", "bytes=0-").body);
+    EXPECT_EQ("#!/bin/sh\n", Get(port, "/releases/ABC/setup.sh", "bytes=0-").body);
     EXPECT_EQ("#1 GET /api/resources/soft/ABC/windows/latest", program.ReadLine());
     EXPECT_EQ("#2 GET /releases/ABC/setup.sh [Range: bytes=0-]", program.ReadLine());
 
     program.Signal(GetParam());
     EXPECT_EQ(0, program.Wait());
-    fs::remove_all(root);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramSignalTest, ::testing::Values(SIGINT, SIGTERM));
@@ -129,7 +126,7 @@ TEST(Program, HelpPrintsUsage) {
 }
 
 TEST(Program, BadArgumentsFail) {
-    for (const char* bad : {"99999", "x", ""}) {
+    for (const char* bad : {"99999", "65536", "-1", "+80", " 80", "x", ""}) {
         Program program({"--port", bad});
         EXPECT_EQ(2, program.Wait()) << bad;
     }

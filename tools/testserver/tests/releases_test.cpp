@@ -1,29 +1,27 @@
 // The resources web API built from a release folder, and the release files.
-#include "Client.h"
 #include "testserver/TestServer.h"
+#include "testsupport/Files.h"
+#include "testsupport/HttpClient.h"
+#include "testsupport/Payloads.h"
 
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <boost/filesystem/operations.hpp>
 
-#include <unistd.h>
+
 
 namespace {
 
-namespace fs = std::filesystem;
-using testclient::Get;
-using testclient::Pattern;
+using Quendal::Testing::Exchange;
+using Quendal::Testing::Get;
+using Quendal::Testing::GetRequest;
+using Quendal::Testing::PatternBody;
+using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WriteFile;
 using testserver::TestServer;
-
-void Write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary);
-    out << text;
-}
 
 Poco::JSON::Object::Ptr ParseObject(const std::string& text) {
     Poco::JSON::Parser parser;
@@ -33,17 +31,11 @@ Poco::JSON::Object::Ptr ParseObject(const std::string& text) {
 class ReleasesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int counter = 0;
-        root = fs::temp_directory_path() /
-               ("testserver-releases-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        fs::create_directories(root);
+        boost::filesystem::create_directory(root);
         server.SetReleaseFolder(root.string());
         server.Start();
     }
-    void TearDown() override {
-        server.Stop();
-        fs::remove_all(root);
-    }
+    void TearDown() override { server.Stop(); }
 
     Poco::JSON::Object::Ptr Api(const std::string& sku, int expectedStatus = 200) {
         auto answer = Get(server.Port(), TestServer::ApiPath("soft", sku, "windows"));
@@ -52,7 +44,8 @@ protected:
         return ParseObject(answer.body);
     }
 
-    fs::path root;
+    ScratchFolder scratch;
+    const boost::filesystem::path root = scratch / "releases";
     TestServer server;
 };
 
@@ -62,8 +55,8 @@ TEST_F(ReleasesTest, ApiPathOfAProduct) {
 }
 
 TEST_F(ReleasesTest, DescribesTheInstallerWithDefaults) {
-    const std::string installer = Pattern(20000);
-    Write(root / "ABC" / "setup.sh", installer);
+    const std::string installer = PatternBody(20000);
+    WriteFile(root / "ABC" / "setup.sh", installer);
 
     auto answer = Api("ABC");
     EXPECT_EQ(1, answer->getValue<int>("total"));
@@ -86,9 +79,9 @@ TEST_F(ReleasesTest, DescribesTheInstallerWithDefaults) {
 }
 
 TEST_F(ReleasesTest, ReleaseJsonAddsAndReplacesMembers) {
-    Write(root / "P1" / "a-readme.txt", "not the installer");
-    Write(root / "P1" / "setup.exe", "installer");
-    Write(root / "P1" / "release.json", R"({
+    WriteFile(root / "P1" / "a-readme.txt", "not the installer");
+    WriteFile(root / "P1" / "setup.exe", "installer");
+    WriteFile(root / "P1" / "release.json", R"({
         "file": "setup.exe",
         "name": "Product One",
         "version": "2.1.0.7",
@@ -119,14 +112,14 @@ TEST_F(ReleasesTest, ReleaseJsonAddsAndReplacesMembers) {
 }
 
 TEST_F(ReleasesTest, FirstFileByNameWithoutAFileMember) {
-    Write(root / "P2" / "b.bin", "b");
-    Write(root / "P2" / "a.bin", "a");
+    WriteFile(root / "P2" / "b.bin", "b");
+    WriteFile(root / "P2" / "a.bin", "a");
     auto resource = Api("P2")->getArray("resources")->getObject(0);
     EXPECT_EQ(server.Url("/releases/P2/a.bin"), resource->getValue<std::string>("permalink"));
 }
 
 TEST_F(ReleasesTest, SkuWithASpaceIsEncodedInThePermalink) {
-    Write(root / "A B" / "set up.bin", "x");
+    WriteFile(root / "A B" / "set up.bin", "x");
     auto resource = Api("A%20B")->getArray("resources")->getObject(0);
     EXPECT_EQ("A B", resource->getValue<std::string>("product_sku"));
     const auto permalink = resource->getValue<std::string>("permalink");
@@ -142,7 +135,7 @@ struct EmptyCase {
 class UnknownSkuTest : public ReleasesTest, public ::testing::WithParamInterface<EmptyCase> {};
 
 TEST_P(UnknownSkuTest, AnswersNoResource) {
-    Write(root / "ABC" / "setup.sh", "x");
+    WriteFile(root / "ABC" / "setup.sh", "x");
     auto answer = Api(GetParam().sku);
     EXPECT_EQ(0, answer->getValue<int>("total"));
     EXPECT_EQ(0u, answer->getArray("resources")->size());
@@ -156,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(Skus, UnknownSkuTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReleasesTest, ReleaseFilesOutsideTheFolderAreNotServed) {
-    Write(root / "ABC" / "setup.sh", "x");
-    Write(root.parent_path() / "outside.txt", "secret");
+    WriteFile(root / "ABC" / "setup.sh", "x");
+    WriteFile(root.parent_path() / "outside.txt", "secret");
     EXPECT_EQ(404, Get(server.Port(), "/releases/ABC/missing").status);
     EXPECT_EQ(404, Get(server.Port(), "/releases/ABC/..%2f..%2foutside.txt").status);
     EXPECT_EQ(404, Get(server.Port(), "/releases/../outside.txt").status);
@@ -165,14 +158,14 @@ TEST_F(ReleasesTest, ReleaseFilesOutsideTheFolderAreNotServed) {
 }
 
 TEST_F(ReleasesTest, BadReleaseJsonIsAServerError) {
-    Write(root / "BAD" / "setup.sh", "x");
-    Write(root / "BAD" / "release.json", "{\"name\": ");
+    WriteFile(root / "BAD" / "setup.sh", "x");
+    WriteFile(root / "BAD" / "release.json", "{\"name\": ");
     auto answer = Get(server.Port(), TestServer::ApiPath("soft", "BAD", "windows"));
     EXPECT_EQ(500, answer.status);
 }
 
 TEST_F(ReleasesTest, ScriptedAnswerWinsOverTheFolder) {
-    Write(root / "ABC" / "setup.sh", "x");
+    WriteFile(root / "ABC" / "setup.sh", "x");
     server.SetJsonAnswer(TestServer::ApiPath("soft", "ABC", "windows"), 200, "{\"total\":2,\"resources\":[]}");
     EXPECT_EQ(2, Api("ABC")->getValue<int>("total"));
     server.RemoveContent(TestServer::ApiPath("soft", "ABC", "windows"));
@@ -180,18 +173,18 @@ TEST_F(ReleasesTest, ScriptedAnswerWinsOverTheFolder) {
 }
 
 TEST_F(ReleasesTest, ChangedInstallerGetsANewChecksum) {
-    Write(root / "ABC" / "setup.sh", "first");
+    WriteFile(root / "ABC" / "setup.sh", "first");
     EXPECT_EQ(testserver::Md5Hex("first"),
               Api("ABC")->getArray("resources")->getObject(0)->getValue<std::string>("checksum"));
-    Write(root / "ABC" / "setup.sh", "second version");
+    WriteFile(root / "ABC" / "setup.sh", "second version");
     EXPECT_EQ(testserver::Md5Hex("second version"),
               Api("ABC")->getArray("resources")->getObject(0)->getValue<std::string>("checksum"));
 }
 
 TEST_F(ReleasesTest, FaultsApplyToReleaseFiles) {
-    Write(root / "ABC" / "setup.sh", Pattern(5000));
+    WriteFile(root / "ABC" / "setup.sh", PatternBody(5000));
     server.SetFault("/releases/ABC/setup.sh", testserver::Fault::CloseAfter(1000), 1);
-    auto raw = testclient::Exchange(server.Port(), testclient::GetRequest("/releases/ABC/setup.sh"));
+    auto raw = Exchange(server.Port(), GetRequest("/releases/ABC/setup.sh"));
     EXPECT_EQ(1000u, raw.body.size());
     EXPECT_EQ(5000u, Get(server.Port(), "/releases/ABC/setup.sh").body.size());
 }

@@ -1,7 +1,10 @@
 #pragma once
-// Helpers of the HTTP request tests (header only): a body reader and byte comparisons.
+// Helpers of the HTTP request tests: a body reader and byte comparisons.
+// Header only, so that the library does not need the engine; the tests that
+// include it link it.
 
 #include "UpdateManager/HttpDownloadRequest.h"
+#include "testsupport/Payloads.h"
 
 #include <gtest/gtest.h>
 
@@ -27,9 +30,6 @@ BodyRead ReadBody(UpdateManager::HttpDownloadRequest& request, std::ostream& out
 // the whole texts.
 ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 
-// `size` bytes of a pattern that shows shifted or doubled ranges.
-std::string PatternBody(std::size_t size);
-
 inline BodyRead ReadBody(UpdateManager::HttpDownloadRequest& request, std::ostream& out)
 {
     BodyRead read;
@@ -49,14 +49,6 @@ inline ::testing::AssertionResult SameBytes(const std::string& expected, const s
         ++at;
     return ::testing::AssertionFailure() << "expected " << expected.size() << " bytes, got " << actual.size()
                                          << ", first difference at byte " << at;
-}
-
-inline std::string PatternBody(std::size_t size)
-{
-    std::string body(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        body[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
-    return body;
 }
 
 } // namespace Testing

@@ -1,4 +1,4 @@
-#include "UpdateManager/tests/support/LogCapture.h"
+#include "testsupport/LogCapture.h"
 
 namespace Quendal {
 namespace Testing {
@@ -27,17 +27,17 @@ std::ostream& operator<<(std::ostream& out, const LogLine& line)
 
 LogCapture::LogCapture(const std::vector<std::string>& categories)
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
+    CLog& log = Logger();
     for (const std::string& category : categories)
-        log->EnableCategoryForTesting(category, CLog::Level::Debug);
-    log->SetLineObserverForTesting(this);
+        log.EnableCategoryForTesting(category, CLog::Level::Debug);
+    log.SetLineObserverForTesting(this);
 }
 
 LogCapture::~LogCapture()
 {
-    CLog* log = CSingleton<CLog>::GetInstance();
-    log->SetLineObserverForTesting(nullptr);
-    log->ClearCategoriesForTesting();
+    CLog& log = Logger();
+    log.SetLineObserverForTesting(nullptr);
+    log.ClearCategoriesForTesting();
 }
 
 LogLine LogCapture::Parse(const std::string& line)

@@ -1,16 +1,9 @@
 #pragma once
 // Shell-script installers for the installer tests.
 
-#include "UpdateManager/tests/support/Files.h"
-#include "UpdateManager/tests/support/ScratchFolder.h"
-
 #include <boost/filesystem/path.hpp>
 
-#include <chrono>
-#include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
 namespace Quendal {
 namespace Testing {
@@ -25,9 +18,6 @@ struct ScriptInstaller {
 
 // Writes `installer` as a shell script at `path`.
 void WriteScriptInstaller(const boost::filesystem::path& path, const ScriptInstaller& installer);
-
-// Polls `done` every 5 ms; false when it is still false after `timeout`.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 } // namespace Testing
 } // namespace Quendal

@@ -34,9 +34,10 @@ std::ostream& operator<<(std::ostream& out, const LogLine& line);
 
 class LogCapture : public CLogLineObserver {
 public:
-    // Enables `categories` at level 0 and starts collecting; the destructor
-    // detaches and clears every enabled category.
-    explicit LogCapture(const std::vector<std::string>& categories);
+    // Enables `categories` at level 0 (none: the test enables what it
+    // needs) and starts collecting; the destructor detaches and clears every
+    // enabled category.
+    explicit LogCapture(const std::vector<std::string>& categories = {});
     ~LogCapture() override;
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;

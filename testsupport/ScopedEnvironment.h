@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
-namespace testing {
+namespace Quendal {
+namespace Testing {
 
 class ScopedEnvironment {
 public:
@@ -37,5 +37,5 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
-} // namespace testing
-} // namespace platform
+} // namespace Testing
+} // namespace Quendal

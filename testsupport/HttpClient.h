@@ -1,6 +1,8 @@
+#pragma once
 // Small clients for the test server's own tests: POCO's HTTP client, and a raw
 // socket client that shows exactly what came over the wire and how it ended.
-#pragma once
+
+#include "Common/Numbers.h"
 
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -19,14 +21,8 @@
 #include <sstream>
 #include <string>
 
-namespace testclient {
-
-// A body whose bytes differ from their neighbours, so offsets show in comparisons.
-inline std::string Pattern(std::size_t size) {
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>('a' + (i * 7 + i / 26) % 26);
-    return data;
-}
+namespace Quendal {
+namespace Testing {
 
 struct Answer {
     int status = 0;
@@ -124,7 +120,7 @@ inline Raw Exchange(std::uint16_t port, const std::string& request,
     if (blank != std::string::npos) {
         raw.head = raw.bytes.substr(0, blank + 2);
         raw.body = raw.bytes.substr(blank + 4);
-        if (raw.head.compare(0, 9, "HTTP/1.1 ") == 0) raw.status = std::stoi(raw.head.substr(9, 3));
+        if (raw.head.compare(0, 9, "HTTP/1.1 ") == 0) ParseDigits(raw.head.substr(9, 3), raw.status);
     }
     return raw;
 }
@@ -133,4 +129,5 @@ inline std::string GetRequest(const std::string& target, const std::string& extr
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHeaders + "\r\n";
 }
 
-}  // namespace testclient
+}  // namespace Testing
+}  // namespace Quendal

@@ -1,9 +1,10 @@
-#include "UpdateManager/tests/support/installer_support.h"
+#include "testsupport/ScriptInstaller.h"
+
+#include "testsupport/Files.h"
 
 #include <boost/filesystem/operations.hpp>
 
 #include <sstream>
-#include <thread>
 
 namespace fs = boost::filesystem;
 
@@ -23,17 +24,6 @@ void WriteScriptInstaller(const fs::path& path, const ScriptInstaller& installer
            << "exit " << installer.exitCode << "\n";
     WriteFile(path, script.str());
     fs::permissions(path, installer.executable ? fs::perms(0755) : fs::perms(0644));
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 } // namespace Testing

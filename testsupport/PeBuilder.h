@@ -9,11 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
-#include <string>
 #include <vector>
 
-namespace pe_test {
+namespace Quendal {
+namespace Testing {
 
 inline void Put16(std::vector<uint8_t>& b, std::size_t at, uint16_t v)
 {
@@ -218,11 +217,5 @@ inline PeImage BuildPe(const PeOptions& o = PeOptions())
     return image;
 }
 
-inline bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
-} // namespace pe_test
+} // namespace Testing
+} // namespace Quendal

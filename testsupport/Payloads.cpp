@@ -1,4 +1,4 @@
-#include "UpdateManager/tests/support/download_files.h"
+#include "testsupport/Payloads.h"
 
 namespace Quendal {
 namespace Testing {
@@ -14,6 +14,14 @@ std::string DownloadPayload(std::size_t size, uint32_t seed)
         bytes[i] = static_cast<char>(x & 0xff);
     }
     return bytes;
+}
+
+std::string PatternBody(std::size_t size)
+{
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
+    return body;
 }
 
 } // namespace Testing
