@@ -1,6 +1,8 @@
 // The download job against nginx serving the release as static files.
 #include "UpdateManager/DownloaderBackgrounder.h"
-#include "UpdateManager/tests/support/download_files.h"
+#include "testsupport/Files.h"
+#include "testsupport/Payloads.h"
+#include "testsupport/Wait.h"
 
 #include "NginxServer.h"
 #include "testserver/TestServer.h"
@@ -11,11 +13,11 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 using Quendal::Testing::DownloadPayload;
 using Quendal::Testing::ReadFile;
 using Quendal::Testing::ScratchFolder;
+using Quendal::Testing::WaitUntil;
 using Quendal::Testing::WriteFile;
 using Quendal::UpdateManager::DownloaderBackgrounder;
 using Quendal::UpdateManager::DownloadState;
@@ -38,9 +40,7 @@ protected:
     {
         downloader.Start(DownloaderBackgrounder::Data(nginx->Url("/releases/TEST/setup.exe"), target, md5,
                                                       static_cast<int64_t>(payload.size()), resumeOffset));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!downloader.IsFinished() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_TRUE(WaitUntil([this] { return downloader.IsFinished(); }, std::chrono::seconds(60)));
         return downloader.GetState();
     }
 
