@@ -2,6 +2,7 @@
 
 #include "Common/Helpers.h"
 #include "Common/Log.h"
+#include "Common/Numbers.h"
 #include "UpdateManager/InstallThread.h"
 #include "UpdateManager/Version.h"
 #include "platform/Process.h"
@@ -12,7 +13,6 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include <charconv>
 #include <vector>
 
 namespace fs = boost::filesystem;
@@ -30,13 +30,9 @@ int64_t StoredSize(const pt::ptree& tree)
     boost::optional<const pt::ptree&> node = tree.get_child_optional("size");
     if (!node || !node->empty())
         return 0;
-    const std::string& text = node->data();
+    // Digits only: a negative size could never match a file's size anyway.
     int64_t value = 0;
-    const char* end = text.data() + text.size();
-    std::from_chars_result parsed = std::from_chars(text.data(), end, value);
-    if (parsed.ec != std::errc() || parsed.ptr != end)
-        return 0;
-    return value;
+    return ParseDigits(node->data(), value) ? value : 0;
 }
 
 bool IsBusy(UpdateStatus value)

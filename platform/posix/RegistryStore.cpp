@@ -3,6 +3,9 @@
 
 #include "platform/Registry.h"
 
+#include <boost/algorithm/hex.hpp>
+#include <boost/algorithm/string/erase.hpp>
+
 #include <Poco/Dynamic/Var.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>
@@ -134,31 +137,17 @@ std::vector<uint8_t> Utf16Bytes(const std::string& text, bool terminate)
     return bytes;
 }
 
+// Hexadecimal digits, blanks between them allowed.
 std::vector<uint8_t> HexBytes(const std::string& text)
 {
     std::vector<uint8_t> bytes;
-    int high = -1;
-    for (char c : text) {
-        if (c == ' ')
-            continue;
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            throw StoreError("bad hexadecimal digit in \"" + text + "\"");
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high * 16 + digit));
-            high = -1;
-        }
-    }
-    if (high >= 0)
+    try {
+        boost::algorithm::unhex(boost::algorithm::erase_all_copy(text, " "), std::back_inserter(bytes));
+    } catch (const boost::algorithm::non_hex_input&) {
+        throw StoreError("bad hexadecimal digit in \"" + text + "\"");
+    } catch (const boost::algorithm::not_enough_input&) {
         throw StoreError("odd number of hexadecimal digits in \"" + text + "\"");
+    }
     return bytes;
 }
 
