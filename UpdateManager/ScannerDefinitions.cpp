@@ -1,10 +1,10 @@
 #define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include "UpdateManager/ScannerDefinitions.h"
-#include "UpdateManager/Registry.h"
 
 #include "Common/Globals.h"
 #include "Common/Log.h"
 #include "Common/Timing.h"
+#include "platform/Text.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
@@ -207,7 +207,7 @@ void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_
             if (count == 2 || count == 3) {
                 std::vector<std::wstring> texts;
                 for (const auto& element : member.second)
-                    texts.push_back(WideFromNarrow(element.second.data()));
+                    texts.push_back(platform::WideFromNarrow(element.second.data()));
                 finder = std::make_unique<RegKeyVersionFinder>(texts[0], texts[1],
                                                                count == 3 ? texts[2] : std::wstring());
             } else {

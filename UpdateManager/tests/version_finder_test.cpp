@@ -4,6 +4,7 @@
 #include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
+#include "platform/Text.h"
 #include "platform/tests/support/PeBuilder.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 namespace seam = platform::testing;
 using platform::KnownFolderId;
+using platform::NarrowFromWide;
 using platform::RegistryHive;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;

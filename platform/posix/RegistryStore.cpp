@@ -2,6 +2,7 @@
 // set by tests. See platform/Registry.h for the file's format.
 
 #include "platform/Registry.h"
+#include "platform/Text.h"
 
 #include <boost/algorithm/hex.hpp>
 #include <boost/algorithm/string/erase.hpp>
@@ -11,8 +12,6 @@
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
-#include <Poco/TextIterator.h>
-#include <Poco/UTF8Encoding.h>
 #include <Poco/Unicode.h>
 
 #include <cstdio>
@@ -103,37 +102,25 @@ bool SplitKeyPath(const std::wstring& path, std::vector<std::wstring>& parts)
 
 std::wstring FromUtf8(const std::string& text)
 {
-    Poco::UTF8Encoding utf8;
-    Poco::TextIterator it(text, utf8);
-    Poco::TextIterator end(text);
-    std::wstring result;
-    for (; it != end; ++it) {
-        const int c = *it;
-        if (c < 0)
-            throw StoreError("text is not valid UTF-8");
-        result += static_cast<wchar_t>(c);
-    }
-    return result;
+    std::wstring wide;
+    if (!Utf8ToWide(text, wide))
+        throw StoreError("text is not valid UTF-8");
+    return wide;
 }
 
+// The text as UTF-16LE, with a terminating NUL when `terminate`.
 std::vector<uint8_t> Utf16Bytes(const std::string& text, bool terminate)
 {
+    std::u16string units;
+    if (!Utf8ToUtf16(text, units))
+        throw StoreError("text is not valid UTF-8");
+    if (terminate)
+        units += u'\0';
     std::vector<uint8_t> bytes;
-    auto put = [&bytes](uint32_t unit) {
+    for (char16_t unit : units) {
         bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
         bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    };
-    for (wchar_t wc : FromUtf8(text)) {
-        const uint32_t c = static_cast<uint32_t>(wc);
-        if (c >= 0x10000) {
-            put(0xD800 + ((c - 0x10000) >> 10));
-            put(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            put(c);
-        }
     }
-    if (terminate)
-        put(0);
     return bytes;
 }
 
