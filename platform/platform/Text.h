@@ -8,6 +8,10 @@
 
 namespace platform {
 
+// True when `text` is valid UTF-8 (no overlong forms, no encoded surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(const std::string& text);
+
 // False, `wide` untouched, when `utf8` is not valid UTF-8 (overlong forms and
 // encoded surrogates included).
 bool Utf8ToWide(const std::string& utf8, std::wstring& wide);

@@ -21,13 +21,6 @@ bool IsLowSurrogate(uint32_t c)
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-bool IsValidUtf8(const std::string& utf8)
-{
-    Poco::UTF32String points;
-    Poco::UnicodeConverter::convert(utf8, points);
-    return points.find(BadSequence) == Poco::UTF32String::npos;
-}
-
 // Position of the first unit at or after `from` that is no character: a
 // surrogate outside a pair (with `pairs` false every surrogate) or a value
 // above U+10FFFF. npos when there is none.
@@ -47,6 +40,13 @@ std::size_t FindUnencodable(const Text& text, std::size_t from, bool pairs)
 }
 
 } // namespace
+
+bool IsValidUtf8(const std::string& text)
+{
+    Poco::UTF32String points;
+    Poco::UnicodeConverter::convert(text, points);
+    return points.find(BadSequence) == Poco::UTF32String::npos;
+}
 
 bool Utf8ToWide(const std::string& utf8, std::wstring& wide)
 {

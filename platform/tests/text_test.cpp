@@ -56,8 +56,11 @@ TEST(Text, ValidTextBothWays)
 
 TEST(Text, BadUtf8IsRefusedOrWidenedByteByByte)
 {
+    EXPECT_TRUE(platform::IsValidUtf8(""));
+    EXPECT_TRUE(platform::IsValidUtf8("a\xc3\xa9\xef\xbf\xbf\xf4\x8f\xbf\xbf"));
     for (const std::string& text : BadUtf8) {
         SCOPED_TRACE(text);
+        EXPECT_FALSE(platform::IsValidUtf8(text));
         std::wstring wide = L"untouched";
         EXPECT_FALSE(Utf8ToWide(text, wide));
         EXPECT_EQ(wide, L"untouched");
