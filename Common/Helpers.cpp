@@ -4,6 +4,7 @@
 #include "platform/Executable.h"
 #include "platform/Path.h"
 
+#include <boost/algorithm/string/replace.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <Poco/DigestStream.h>
@@ -128,17 +129,7 @@ uint64_t GetFileSizeOrZero(boost::filesystem::path file)
 
 std::string ReplaceAll(const std::string& subject, const std::string& from, const std::string& to)
 {
-    std::string result = subject;
-    if (from.empty())
-        return result;
-    std::size_t position = 0;
-    for (;;) {
-        const std::size_t found = result.find(from, position);
-        if (found == std::string::npos)
-            return result;
-        result.replace(found, from.size(), to);
-        position = found + to.size();
-    }
+    return boost::algorithm::replace_all_copy(subject, from, to);
 }
 
 char RandomAlphanumericChar()

@@ -1,4 +1,3 @@
-#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include "UpdateManager/ScannerDefinitions.h"
 
 #include "Common/Globals.h"
