@@ -35,6 +35,59 @@ int64_t StoredSize(const pt::ptree& tree)
     return ParseDigits(node->data(), value) ? value : 0;
 }
 
+// Reads the confirm file into `tree`. False, with the error line and `tree`
+// empty, when it cannot be opened or read as JSON.
+bool ReadConfirmFile(const fs::path& confirmPath, pt::ptree& tree)
+{
+    const std::string pathText = confirmPath.string();
+    fs::ifstream in(confirmPath, std::ios::in | std::ios::binary);
+    if (!in) {
+        Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", pathText,
+                       ": cannot open file)");
+        return false;
+    }
+    try {
+        pt::read_json(in, tree);
+        return true;
+    } catch (const std::exception& e) { // parse errors, and read errors of the stream (a directory)
+        Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", e.what(), ")");
+        tree.clear();
+        return false;
+    }
+}
+
+// Writes the confirm file. False, with the error line, when it cannot be
+// written; a half-written file is removed, as it must not validate anything.
+bool WriteConfirmTree(const fs::path& confirmPath, int64_t size, const std::string& digest)
+{
+    const std::string pathText = confirmPath.string();
+    fs::ofstream out(confirmPath, std::ios::out | std::ios::trunc);
+    if (!out) {
+        Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", pathText, "(", pathText,
+                       ": cannot open file)");
+        return false;
+    }
+    std::string error;
+    try {
+        pt::ptree tree;
+        tree.put("size", size);
+        tree.put("checksum", digest);
+        pt::write_json(out, tree, true);
+        out.close();
+        if (out.fail())
+            error = pathText + ": write error";
+    } catch (const std::exception& e) { // the JSON writer's errors, and the stream's
+        error = e.what();
+    }
+    if (error.empty())
+        return true;
+    Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", pathText, "(", error, ")");
+    out.close();
+    boost::system::error_code ignored;
+    fs::remove(confirmPath, ignored);
+    return false;
+}
+
 bool IsBusy(UpdateStatus value)
 {
     return value == UpdateStatus::DownloadInProgress || value == UpdateStatus::InstallerStart ||
@@ -143,15 +196,7 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
     if (confirmExists) {
         const int64_t size = static_cast<int64_t>(GetFileSizeOrZero(installerPath));
         pt::ptree tree;
-        try {
-            fs::ifstream in(confirmPath, std::ios::in | std::ios::binary);
-            if (!in)
-                throw pt::json_parser_error("cannot open file", confirmPath.string(), 0);
-            pt::read_json(in, tree);
-        } catch (const std::exception& e) { // parse errors, and read errors of the stream (a directory)
-            Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", confirmPath.string(), "(", e.what(), ")");
-            tree.clear();
-        }
+        ReadConfirmFile(confirmPath, tree);
         if (size != 0 && StoredSize(tree) == size) {
             status = UpdateStatus::InstallerAvailable;
             return;
@@ -179,29 +224,8 @@ bool Installer::WriteConfirmFile(const std::string& checksum)
     const int64_t size = static_cast<int64_t>(GetFileSizeOrZero(installerPath));
     const std::string digest = boost::algorithm::to_lower_copy(checksum.empty() ? GetFileChecksum(installerPath)
                                                                                 : checksum);
-    const fs::path confirmPath = GetConfirmPath();
-    bool opened = false;
-    try {
-        pt::ptree tree;
-        tree.put("size", size);
-        tree.put("checksum", digest);
-        fs::ofstream out(confirmPath, std::ios::out | std::ios::trunc);
-        if (!out)
-            throw pt::json_parser_error("cannot open file", confirmPath.string(), 0);
-        opened = true;
-        pt::write_json(out, tree, true);
-        out.close();
-        if (out.fail())
-            throw pt::json_parser_error("write error", confirmPath.string(), 0);
+    if (WriteConfirmTree(GetConfirmPath(), size, digest))
         return true;
-    } catch (const std::exception& e) {
-        Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", confirmPath.string(), "(", e.what(), ")");
-    }
-    if (opened) {
-        // A half-written confirm file must not validate anything.
-        boost::system::error_code ignored;
-        fs::remove(confirmPath, ignored);
-    }
     status = UpdateStatus::DownloadError;
     return false;
 }
