@@ -29,6 +29,8 @@ std::string GetExecutablePath();
 // True with `out` set to the folder's path; false (and `out` untouched) when
 // it cannot be found or given as narrow text.
 bool GetKnownFolderPath(KnownFolderId id, std::string& out);
+// The same by FolderKind (SystemDrive: the "SystemDrive" variable and a
+// separator). Part of the design's interface; nothing calls it.
 bool GetFolderPath(FolderKind kind, std::string& out);
 
 std::string GetPathSeparator();
@@ -44,6 +46,8 @@ uint64_t GetFileSizeOrZero(boost::filesystem::path file);
 // searched again. An empty `from` leaves the subject unchanged.
 std::string ReplaceAll(const std::string& subject, const std::string& from, const std::string& to);
 
+// A random character of 0-9, A-Z, a-z, or of FileNameCharset. Part of the
+// design's interface; nothing calls them.
 char RandomAlphanumericChar();
 char RandomFileNameChar();
 

@@ -253,11 +253,5 @@ std::map<ProductKey, std::string> ScannerDefinitions::CompleteScan() const
     return result;
 }
 
-int ScannerDefinitions::FinderCount(const std::string& sku) const
-{
-    const auto it = definitions.find(sku);
-    return it == definitions.end() ? -1 : static_cast<int>(it->second.Count());
-}
-
 } // namespace UpdateManager
 } // namespace Quendal

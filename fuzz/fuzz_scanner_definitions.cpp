@@ -8,6 +8,7 @@
 
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
+#include "platform/tests/support/RegistryStores.h"
 #include "platform/tests/support/PeBuilder.h"
 
 #include <boost/filesystem.hpp>

@@ -4,6 +4,7 @@
 #include "support/ScannerTestSupport.h"
 
 #include "platform/Registry.h"
+#include "platform/tests/support/RegistryStores.h"
 #include "platform/Text.h"
 
 #include <gtest/gtest.h>

@@ -159,10 +159,10 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
         scanner_test::WriteText(file, c.json);
         LogCapture log{scanner_test::LogCategories};
         const ScannerDefinitions definitions(file);
-        EXPECT_EQ(definitions.IsLoaded(), c.loaded);
+        EXPECT_EQ(ScannerDefinitionsProbe::IsLoaded(definitions), c.loaded);
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, file.string()));
         for (const auto& count : c.counts)
-            EXPECT_EQ(definitions.FinderCount(count.first), count.second) << count.first;
+            EXPECT_EQ(ScannerDefinitionsProbe::FinderCount(definitions, count.first), count.second) << count.first;
     }
 }
 
@@ -187,7 +187,7 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
         SCOPED_TRACE(c.name);
         LogCapture log{scanner_test::LogCategories};
         const ScannerDefinitions definitions(c.path);
-        EXPECT_FALSE(definitions.IsLoaded());
+        EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, c.path.string()));
         EXPECT_TRUE(definitions.CompleteScan().empty());
     }
@@ -201,7 +201,7 @@ TEST(ScannerDefinitionsLoad, PlaceholdersAreExpandedWhenLoaded)
     const fs::path file = dir.Path() / "definitions.json";
     scanner_test::WriteText(file, R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "<pf86>\\V\\a.exe"}]}]})");
     const ScannerDefinitions definitions(file);
-    ASSERT_EQ(definitions.FinderCount("S"), 1);
+    ASSERT_EQ(ScannerDefinitionsProbe::FinderCount(definitions, "S"), 1);
 
     // The folder has moved since: the path read at load time still holds.
     platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.Path() / "moved").string());

@@ -2,15 +2,35 @@
 // Helpers of the version-finding tests: file writers,
 // known-folder and registry-store guards.
 
+#include "UpdateManager/ScannerDefinitions.h"
 #include "UpdateManager/tests/support/ScratchFolder.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
+#include "platform/tests/support/RegistryStores.h"
 
 #include <boost/filesystem.hpp>
 
 #include <fstream>
 #include <string>
 #include <vector>
+
+namespace Quendal {
+namespace UpdateManager {
+
+// What ScannerDefinitions keeps to itself.
+struct ScannerDefinitionsProbe {
+    static bool IsLoaded(const ScannerDefinitions& definitions) { return definitions.loaded; }
+
+    // Number of finders of one SKU; -1 when the SKU has no definitions.
+    static int FinderCount(const ScannerDefinitions& definitions, const std::string& sku)
+    {
+        const auto it = definitions.definitions.find(sku);
+        return it == definitions.definitions.end() ? -1 : static_cast<int>(it->second.Count());
+    }
+};
+
+} // namespace UpdateManager
+} // namespace Quendal
 
 namespace scanner_test {
 
