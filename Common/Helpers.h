@@ -5,6 +5,7 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,21 @@ std::string GetFileChecksum(boost::filesystem::path file);
 
 // Size of a regular file in bytes, else 0.
 uint64_t GetFileSizeOrZero(boost::filesystem::path file);
+
+// The most a text file read from disk (scanner definitions, confirm files)
+// may hold; real ones are a few kilobytes.
+constexpr std::size_t MaxTextFileSize = 4 * 1024 * 1024;
+
+enum class FileRead {
+    Ok,
+    Unreadable,     // missing, a folder, or a read error
+    NotRegularFile, // a pipe, device or socket: never opened, as it could block or never end
+    TooLarge,       // more than the limit
+};
+
+// Reads the whole of a regular file, at most `limit` bytes. `content` is
+// written only when the answer is Ok.
+FileRead ReadRegularFile(const boost::filesystem::path& file, std::size_t limit, std::string& content);
 
 // Every occurrence of `from` replaced by `to`; the inserted text is not
 // searched again. An empty `from` leaves the subject unchanged.

@@ -4,6 +4,7 @@
 #include "Common/Log.h"
 #include "Common/Numbers.h"
 #include "UpdateManager/InstallThread.h"
+#include "UpdateManager/JsonNesting.h"
 #include "UpdateManager/Version.h"
 #include "platform/Process.h"
 
@@ -13,6 +14,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <sstream>
 #include <vector>
 
 namespace fs = boost::filesystem;
@@ -35,21 +37,44 @@ int64_t StoredSize(const pt::ptree& tree)
     return ParseDigits(node->data(), value) ? value : 0;
 }
 
+// Why the confirm file's text cannot be had, or empty when it can.
+std::string ConfirmReadError(const fs::path& confirmPath, std::string& text)
+{
+    switch (ReadRegularFile(confirmPath, MaxTextFileSize, text)) {
+    case FileRead::Ok:
+        break;
+    case FileRead::NotRegularFile:
+        return "not a regular file";
+    case FileRead::TooLarge:
+        return "larger than " + std::to_string(MaxTextFileSize) + " bytes";
+    case FileRead::Unreadable:
+    default:
+        return "cannot open file";
+    }
+    // The reader is recursive: deeper text could exhaust the stack.
+    if (!JsonNestingWithinLimit(text))
+        return "nested deeper than " + std::to_string(MaxJsonNesting) + " levels";
+    return std::string();
+}
+
 // Reads the confirm file into `tree`. False, with the error line and `tree`
-// empty, when it cannot be opened or read as JSON.
+// empty, when it cannot be read, is not a regular file, is too large or too
+// deeply nested, or is not JSON.
 bool ReadConfirmFile(const fs::path& confirmPath, pt::ptree& tree)
 {
     const std::string pathText = confirmPath.string();
-    fs::ifstream in(confirmPath, std::ios::in | std::ios::binary);
-    if (!in) {
-        Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", pathText,
-                       ": cannot open file)");
+    std::string text;
+    const std::string error = ConfirmReadError(confirmPath, text);
+    if (!error.empty()) {
+        Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", pathText, ": ", error,
+                       ")");
         return false;
     }
     try {
+        std::istringstream in(text);
         pt::read_json(in, tree);
         return true;
-    } catch (const std::exception& e) { // parse errors, and read errors of the stream (a directory)
+    } catch (const pt::ptree_error& e) {
         Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", e.what(), ")");
         tree.clear();
         return false;

@@ -2,6 +2,8 @@
 
 #include "UpdateManager/ScannerDefinitions.h"
 
+#include "Common/Helpers.h"
+
 #include "UpdateManager/tests/support/LogCapture.h"
 #include "support/ScannerTestSupport.h"
 
@@ -10,6 +12,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
@@ -190,6 +194,67 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
         EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, c.path.string()));
         EXPECT_TRUE(definitions.CompleteScan().empty());
+    }
+}
+
+// A pipe would block the reader for ever and a device could never end; an
+// oversize file is refused before it is read, and text nested deeper than the
+// JSON reader's stack allows is refused before it is parsed.
+TEST(ScannerDefinitionsLoad, RefusesWhatCouldBlockNeverEndOrExhaustTheStack)
+{
+    ScratchFolder dir;
+    const fs::path fifo = dir.Path() / "fifo.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path oversize = dir.Path() / "oversize.json";
+    scanner_test::WriteText(oversize, "{\"scanner\": []}");
+    fs::resize_file(oversize, Quendal::MaxTextFileSize + 1); // sparse: nothing much written
+    const fs::path deep = dir.Path() / "deep.json";
+    scanner_test::WriteText(deep, "{\"scanner\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+
+    struct PathCase {
+        const char* name;
+        fs::path path;
+        std::string error;
+    };
+    const std::string tooLarge = "larger than " + std::to_string(Quendal::MaxTextFileSize) + " bytes";
+    const std::vector<PathCase> cases = {
+        {"a FIFO", fifo, "not a regular file"},
+        {"/dev/zero", "/dev/zero", "not a regular file"},
+        {"one byte over the limit", oversize, tooLarge},
+        {"100,000 levels deep", deep, "nested deeper than 64 levels"},
+    };
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log{scanner_test::LogCategories};
+        const ScannerDefinitions definitions(c.path);
+        EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
+        EXPECT_EQ(log.Lines("update_manager"),
+                  (std::vector<LogLine>{Error(" Caught exception while parsing json file " + c.path.string()
+                                              + ": <unspecified file>: " + c.error)}));
+        EXPECT_TRUE(definitions.CompleteScan().empty());
+    }
+}
+
+TEST(ScannerDefinitionsLoad, TextAtTheLimitsIsRead)
+{
+    ScratchFolder dir;
+    const fs::path file = dir.Path() / "definitions.json";
+    const std::string rules = R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "/a.exe"}]}])";
+
+    // Exactly the size limit, padded with blanks.
+    const std::string padded = rules + std::string(Quendal::MaxTextFileSize - rules.size() - 1, ' ') + "}";
+    ASSERT_EQ(padded.size(), Quendal::MaxTextFileSize);
+    // Nested as deep as allowed, in a member of its own; brackets in texts and
+    // comments do not count.
+    const std::string nested = rules + R"(, "deep": )" + std::string(63, '[') + std::string(63, ']')
+                               + R"(, "text": "[[[[[[[[" /* [[[[[[[[ */})";
+    for (const std::string& text : {padded, nested}) {
+        scanner_test::WriteText(file, text);
+        LogCapture log{scanner_test::LogCategories};
+        const ScannerDefinitions definitions(file);
+        EXPECT_TRUE(ScannerDefinitionsProbe::IsLoaded(definitions));
+        EXPECT_EQ(ScannerDefinitionsProbe::FinderCount(definitions, "S"), 1);
+        EXPECT_EQ(log.Lines("update_manager"), (std::vector<LogLine>{Info("1 scan rules to find S")}));
     }
 }
 
