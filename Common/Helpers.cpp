@@ -4,6 +4,7 @@
 #include "platform/Executable.h"
 #include "platform/Path.h"
 
+#include <boost/algorithm/string/replace.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <Poco/DigestStream.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace Quendal {
@@ -126,19 +128,41 @@ uint64_t GetFileSizeOrZero(boost::filesystem::path file)
     }
 }
 
+FileRead ReadRegularFile(const boost::filesystem::path& file, std::size_t limit, std::string& content)
+{
+    boost::system::error_code ec;
+    const boost::filesystem::file_status status = boost::filesystem::status(file, ec);
+    if (ec || !boost::filesystem::exists(status) || boost::filesystem::is_directory(status))
+        return FileRead::Unreadable;
+    if (!boost::filesystem::is_regular_file(status))
+        return FileRead::NotRegularFile;
+    const uintmax_t size = boost::filesystem::file_size(file, ec);
+    if (!ec && size > limit)
+        return FileRead::TooLarge;
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.string().c_str(), "rb"), &std::fclose);
+    if (!in)
+        return FileRead::Unreadable;
+    // The size may have changed since: read one byte past the limit to tell.
+    std::string text;
+    std::vector<char> buffer(8192);
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
+        text.append(buffer.data(), got);
+        if (text.size() > limit)
+            return FileRead::TooLarge;
+        if (std::ferror(in.get()))
+            return FileRead::Unreadable;
+        if (got < buffer.size())
+            break;
+    }
+    content = std::move(text);
+    return FileRead::Ok;
+}
+
 std::string ReplaceAll(const std::string& subject, const std::string& from, const std::string& to)
 {
-    std::string result = subject;
-    if (from.empty())
-        return result;
-    std::size_t position = 0;
-    for (;;) {
-        const std::size_t found = result.find(from, position);
-        if (found == std::string::npos)
-            return result;
-        result.replace(found, from.size(), to);
-        position = found + to.size();
-    }
+    return boost::algorithm::replace_all_copy(subject, from, to);
 }
 
 char RandomAlphanumericChar()

@@ -224,7 +224,7 @@ bool CLog::IsEnabled(const std::string& category, int level) const
 
 std::string CLog::Format(const char* category, int level, std::ostringstream& message) const
 {
-    const int64_t elapsed = (platform::SystemTimeTicks() - startTime) / 10000;
+    const int64_t elapsed = (platform::SystemTimeTicks() - startTime) / platform::TicksPerMillisecond;
     std::ostringstream line;
     line << std::left;
     line << "[LOG] ";

@@ -34,7 +34,7 @@ std::string CTiming::GetUnit()
 
 int64_t CTiming::Elapsed() const
 {
-    return (stopTicks - startTicks) / (inMilliseconds ? 10000 : 10);
+    return (stopTicks - startTicks) / (inMilliseconds ? platform::TicksPerMillisecond : platform::TicksPerMicrosecond);
 }
 
 } // namespace Quendal

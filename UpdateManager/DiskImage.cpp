@@ -100,8 +100,7 @@ fs::path FindFileWithExtension(const fs::path& directory, const std::string& ext
                 if (!fs::is_regular_file(it->status()))
                     continue;
                 const std::string text = it->path().string();
-                const std::size_t dot = text.rfind('.');
-                const bool match = dot != std::string::npos && text.compare(dot + 1, std::string::npos, extension) == 0;
+                const bool match = it->path().extension().string() == "." + extension;
                 Logger().Debug(LogCategory::Install, text, match ? " has " : " does not have ", " the extension ", extension);
                 if (match) {
                     result = it->path();

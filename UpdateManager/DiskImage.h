@@ -17,7 +17,7 @@ bool MountInstaller(const boost::filesystem::path& image, const boost::filesyste
 // the tool is removed).
 bool UnmountInstaller(const boost::filesystem::path& mountPoint);
 
-// The first regular file in `directory` whose path text ends in "." +
+// The first regular file in `directory` whose name's extension is "." +
 // `extension` (letter case counts); empty when there is none.
 boost::filesystem::path FindFileWithExtension(const boost::filesystem::path& directory, const std::string& extension);
 

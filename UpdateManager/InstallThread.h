@@ -20,11 +20,18 @@ public:
 
     // Starts the thread once the object is complete.
     InstallThread();
-    // Stop: waits for the installers queued so far to run.
+    // Stops the thread as Stop does.
     ~InstallThread() override;
     InstallThread(const InstallThread&) = delete;
     InstallThread& operator=(const InstallThread&) = delete;
 
+    // Sets the stop flag and joins the thread. The thread reads the flag only
+    // between drains: a drain under way runs to its end (every record queued
+    // before the queue ran empty, each installer until it exits), then the
+    // thread sleeps out its 500 ms, reads the flag and ends. Records queued
+    // after the drain ran empty are never run, and finished records that did
+    // not fit the finished queue are never handed back. The engine stops the
+    // thread only by destroying it.
     void Stop();
 
     // Engine's thread only (single producer). Queues a borrowed record;
@@ -37,10 +44,10 @@ public:
     // The oldest finished record, or null.
     Installer* PopFinished();
 
+private:
     // Body of the install thread.
     void Run();
 
-private:
     using Queue = boost::lockfree::spsc_queue<Installer*, boost::lockfree::capacity<QueueCapacity>>;
 
     // Hands finished records over in order, as far as the finished queue
@@ -54,6 +61,7 @@ private:
 };
 
 // Stops the process-wide install thread (creating it first when none exists).
+// Part of the design's interface; nothing calls it.
 void StopInstallThread();
 
 } // namespace UpdateManager

@@ -2,7 +2,9 @@
 
 #include "Common/Helpers.h"
 #include "Common/Log.h"
+#include "Common/Numbers.h"
 #include "UpdateManager/InstallThread.h"
+#include "UpdateManager/JsonNesting.h"
 #include "UpdateManager/Version.h"
 #include "platform/Process.h"
 
@@ -12,7 +14,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
-#include <charconv>
+#include <sstream>
 #include <vector>
 
 namespace fs = boost::filesystem;
@@ -30,13 +32,85 @@ int64_t StoredSize(const pt::ptree& tree)
     boost::optional<const pt::ptree&> node = tree.get_child_optional("size");
     if (!node || !node->empty())
         return 0;
-    const std::string& text = node->data();
+    // Digits only: a negative size could never match a file's size anyway.
     int64_t value = 0;
-    const char* end = text.data() + text.size();
-    std::from_chars_result parsed = std::from_chars(text.data(), end, value);
-    if (parsed.ec != std::errc() || parsed.ptr != end)
-        return 0;
-    return value;
+    return ParseDigits(node->data(), value) ? value : 0;
+}
+
+// Why the confirm file's text cannot be had, or empty when it can.
+std::string ConfirmReadError(const fs::path& confirmPath, std::string& text)
+{
+    switch (ReadRegularFile(confirmPath, MaxTextFileSize, text)) {
+    case FileRead::Ok:
+        break;
+    case FileRead::NotRegularFile:
+        return "not a regular file";
+    case FileRead::TooLarge:
+        return "larger than " + std::to_string(MaxTextFileSize) + " bytes";
+    case FileRead::Unreadable:
+    default:
+        return "cannot open file";
+    }
+    // The reader is recursive: deeper text could exhaust the stack.
+    if (!JsonNestingWithinLimit(text))
+        return "nested deeper than " + std::to_string(MaxJsonNesting) + " levels";
+    return std::string();
+}
+
+// Reads the confirm file into `tree`. False, with the error line and `tree`
+// empty, when it cannot be read, is not a regular file, is too large or too
+// deeply nested, or is not JSON.
+bool ReadConfirmFile(const fs::path& confirmPath, pt::ptree& tree)
+{
+    const std::string pathText = confirmPath.string();
+    std::string text;
+    const std::string error = ConfirmReadError(confirmPath, text);
+    if (!error.empty()) {
+        Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", pathText, ": ", error,
+                       ")");
+        return false;
+    }
+    try {
+        std::istringstream in(text);
+        pt::read_json(in, tree);
+        return true;
+    } catch (const pt::ptree_error& e) {
+        Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", pathText, "(", e.what(), ")");
+        tree.clear();
+        return false;
+    }
+}
+
+// Writes the confirm file. False, with the error line, when it cannot be
+// written; a half-written file is removed, as it must not validate anything.
+bool WriteConfirmTree(const fs::path& confirmPath, int64_t size, const std::string& digest)
+{
+    const std::string pathText = confirmPath.string();
+    fs::ofstream out(confirmPath, std::ios::out | std::ios::trunc);
+    if (!out) {
+        Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", pathText, "(", pathText,
+                       ": cannot open file)");
+        return false;
+    }
+    std::string error;
+    try {
+        pt::ptree tree;
+        tree.put("size", size);
+        tree.put("checksum", digest);
+        pt::write_json(out, tree, true);
+        out.close();
+        if (out.fail())
+            error = pathText + ": write error";
+    } catch (const std::exception& e) { // the JSON writer's errors, and the stream's
+        error = e.what();
+    }
+    if (error.empty())
+        return true;
+    Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", pathText, "(", error, ")");
+    out.close();
+    boost::system::error_code ignored;
+    fs::remove(confirmPath, ignored);
+    return false;
 }
 
 bool IsBusy(UpdateStatus value)
@@ -147,15 +221,7 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
     if (confirmExists) {
         const int64_t size = static_cast<int64_t>(GetFileSizeOrZero(installerPath));
         pt::ptree tree;
-        try {
-            fs::ifstream in(confirmPath, std::ios::in | std::ios::binary);
-            if (!in)
-                throw pt::json_parser_error("cannot open file", confirmPath.string(), 0);
-            pt::read_json(in, tree);
-        } catch (const std::exception& e) { // parse errors, and read errors of the stream (a directory)
-            Logger().Error(LogCategory::UpdateManager, "Error reading confirm file ", confirmPath.string(), "(", e.what(), ")");
-            tree.clear();
-        }
+        ReadConfirmFile(confirmPath, tree);
         if (size != 0 && StoredSize(tree) == size) {
             status = UpdateStatus::InstallerAvailable;
             return;
@@ -183,29 +249,8 @@ bool Installer::WriteConfirmFile(const std::string& checksum)
     const int64_t size = static_cast<int64_t>(GetFileSizeOrZero(installerPath));
     const std::string digest = boost::algorithm::to_lower_copy(checksum.empty() ? GetFileChecksum(installerPath)
                                                                                 : checksum);
-    const fs::path confirmPath = GetConfirmPath();
-    bool opened = false;
-    try {
-        pt::ptree tree;
-        tree.put("size", size);
-        tree.put("checksum", digest);
-        fs::ofstream out(confirmPath, std::ios::out | std::ios::trunc);
-        if (!out)
-            throw pt::json_parser_error("cannot open file", confirmPath.string(), 0);
-        opened = true;
-        pt::write_json(out, tree, true);
-        out.close();
-        if (out.fail())
-            throw pt::json_parser_error("write error", confirmPath.string(), 0);
+    if (WriteConfirmTree(GetConfirmPath(), size, digest))
         return true;
-    } catch (const std::exception& e) {
-        Logger().Error(LogCategory::UpdateManager, "Failed to write confirm file ", confirmPath.string(), "(", e.what(), ")");
-    }
-    if (opened) {
-        // A half-written confirm file must not validate anything.
-        boost::system::error_code ignored;
-        fs::remove(confirmPath, ignored);
-    }
     status = UpdateStatus::DownloadError;
     return false;
 }

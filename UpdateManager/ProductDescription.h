@@ -10,12 +10,6 @@ namespace UpdateManager {
 
 class ProductDescription {
 public:
-    ProductDescription();
-    ProductDescription(const ProductDescription& other);
-    ProductDescription(ProductDescription&& other) noexcept = default;
-    ProductDescription& operator=(const ProductDescription& other);
-    ProductDescription& operator=(ProductDescription&& other) noexcept = default;
-
     // True when the running OS lies within [platformMinVersion,
     // platformMaxVersion]; an empty text is no bound, an unreadable one fails.
     bool IsPlatformSupported() const;
@@ -31,7 +25,7 @@ public:
     std::string platformMinVersion; // major.minor.servicepack
     std::string platformMaxVersion;
     std::string platformDisplayVersion;
-    uint64_t size; // installer size in bytes, 0 when unknown
+    uint64_t size = 0; // installer size in bytes, 0 when unknown
     std::string checksum; // installer MD5 as hex, empty when unknown
 };
 

@@ -2,14 +2,15 @@
 
 #include "Common/Helpers.h"
 #include "Common/Log.h"
+#include "Common/Numbers.h"
 #include "UpdateManager/Resources.h"
 #include "platform/Path.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
-#include <charconv>
 #include <fstream>
+#include <string_view>
 
 namespace Quendal {
 namespace UpdateManager {
@@ -21,33 +22,18 @@ namespace {
 
 const char* const CreateLabel = "Quendal::UpdateManager::ProductDescriptionFactory::Create";
 
-bool IsSpace(char c)
+// "size" of a resource: an unsigned 64-bit decimal number, white space
+// around it and a leading '+' allowed. False for anything else (negative, fraction, word,
+// too big).
+bool ReadResourceSize(const std::string& text, uint64_t& size)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    std::string_view digits = TrimAsciiSpace(text);
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    return ParseDigits(digits, size);
 }
 
 } // namespace
-
-bool ReadResourceSize(const std::string& text, uint64_t& size)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsSpace(text[begin]))
-        ++begin;
-    while (end > begin && IsSpace(text[end - 1]))
-        --end;
-    if (begin < end && text[begin] == '+')
-        ++begin;
-    // Digits only: from_chars takes no sign, no white space and reports overflow.
-    const char* first = text.data() + begin;
-    const char* last = text.data() + end;
-    uint64_t value = 0;
-    const std::from_chars_result parsed = std::from_chars(first, last, value);
-    if (first == last || parsed.ec != std::errc() || parsed.ptr != last)
-        return false;
-    size = value;
-    return true;
-}
 
 std::string ParentFolder(const std::string& path)
 {

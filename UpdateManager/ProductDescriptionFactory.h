@@ -35,10 +35,5 @@ std::string ParentFolder(const std::string& path);
 // that a file system refuses; "_" for the empty text.
 std::string SafeFileName(const std::string& text);
 
-// "size" of a resource: an unsigned 64-bit decimal number, white space
-// around it allowed. False for anything else (negative, fraction, word,
-// too big).
-bool ReadResourceSize(const std::string& text, uint64_t& size);
-
 } // namespace UpdateManager
 } // namespace Quendal

@@ -15,12 +15,5 @@ namespace UpdateManager {
 // exceeds 2,047 bytes.
 bool ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueName, std::string& value);
 
-// Wide text of a UTF-8 text; text that is not valid UTF-8 is widened byte by
-// byte.
-std::wstring WideFromNarrow(const std::string& text);
-
-// UTF-8 text of a wide text; a character that cannot be encoded becomes '?'.
-std::string NarrowFromWide(const std::wstring& text);
-
 } // namespace UpdateManager
 } // namespace Quendal

@@ -20,10 +20,11 @@ public:
     // Test seam: points the folder somewhere. The application never calls this.
     void SetFolderForTesting(const std::string& newFolder);
 
-protected:
+private:
     friend class CSingleton<Resources>;
     Resources();
 
+    // In the design's record; nothing fills or reads it.
     std::vector<std::string> entries;
     std::string folder;
 };

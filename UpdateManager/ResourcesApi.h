@@ -28,11 +28,13 @@ public:
     bool IsValid() const { return valid; }
     const boost::property_tree::ptree& GetResource() const { return resource; }
 
-    // Debugging aids: write the resource tree to standard output.
+    // Debugging aid: writes the resource tree to standard output. Part of the
+    // design's interface; nothing calls it.
     void Dump() const;
-    void DumpPtree(const std::string& key, const boost::property_tree::ptree& node, int depth) const;
 
 private:
+    void DumpPtree(const std::string& key, const boost::property_tree::ptree& node, int depth) const;
+
     bool valid;
     boost::property_tree::ptree resource;
 };

@@ -1,17 +1,17 @@
-#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include "UpdateManager/ScannerDefinitions.h"
-#include "UpdateManager/Registry.h"
+#include "UpdateManager/JsonNesting.h"
 
 #include "Common/Globals.h"
+#include "Common/Helpers.h"
 #include "Common/Log.h"
 #include "Common/Timing.h"
+#include "platform/Text.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -21,25 +21,33 @@ namespace UpdateManager {
 namespace {
 
 
-// The reader's text for a stream that cannot be read.
-const char* const ReadErrorText = "<unspecified file>: read error";
-
-// The whole file; false when it cannot be opened or read (a folder included).
-bool ReadWholeFile(const std::string& path, std::string& text)
+// Error texts in the JSON reader's form, which is given no file name.
+std::string ReaderError(const std::string& message)
 {
-    try {
-        std::ifstream in(path);
-        if (!in.is_open())
-            return false;
-        std::ostringstream out;
-        char buffer[8192];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-            out.write(buffer, in.gcount());
-        if (in.bad())
-            return false;
-        text = out.str();
+    return "<unspecified file>: " + message;
+}
+
+void LogParseError(const std::string& pathText, const std::string& error)
+{
+    Logger().Error(LogCategory::UpdateManager, " Caught exception while parsing json file ", pathText, ": ", error);
+}
+
+// The file's text; false with the reader's kind of error text when it cannot
+// be read, is not a regular file or is too large.
+bool ReadDefinitionText(const boost::filesystem::path& path, std::string& text, std::string& error)
+{
+    switch (ReadRegularFile(path, MaxTextFileSize, text)) {
+    case FileRead::Ok:
         return true;
-    } catch (const std::exception&) {
+    case FileRead::NotRegularFile:
+        error = ReaderError("not a regular file");
+        return false;
+    case FileRead::TooLarge:
+        error = ReaderError("larger than " + std::to_string(MaxTextFileSize) + " bytes");
+        return false;
+    case FileRead::Unreadable:
+    default:
+        error = ReaderError("read error");
         return false;
     }
 }
@@ -132,37 +140,39 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
         // A missing file sets `ec` too, but gives the status file_not_found.
         const boost::filesystem::file_status status = boost::filesystem::status(path, ec);
         if (status.type() == boost::filesystem::status_error) {
-            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Could not examine scanner definition file: ", pathText, ": ",
-                     ec.message());
+            Logger().Warning(LogCategory::UpdateManager, "Could not examine scanner definition file: ", pathText, ": ",
+                             ec.message());
             return false;
         }
         if (!boost::filesystem::exists(status)) {
-            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Could not find scanner definition file: ", pathText);
+            Logger().Warning(LogCategory::UpdateManager, "Could not find scanner definition file: ", pathText);
             return false;
         }
     }
 
     std::string text;
-    if (!ReadWholeFile(pathText, text)) {
-        Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
-                 ReadErrorText);
+    std::string error;
+    if (!ReadDefinitionText(path, text, error)) {
+        LogParseError(pathText, error);
+        return false;
+    }
+    const std::string json = BlankComments(text);
+    // The reader is recursive: deeper text could exhaust the stack.
+    if (!JsonNestingWithinLimit(json)) {
+        LogParseError(pathText, ReaderError("nested deeper than " + std::to_string(MaxJsonNesting) + " levels"));
         return false;
     }
 
     boost::property_tree::ptree root;
     try {
-        const std::string json = BlankComments(text);
         std::istringstream in(json);
         boost::property_tree::read_json(in, root);
-        std::string error;
         if (!CheckRoot(json, error)) {
-            Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
-                     error);
+            LogParseError(pathText, error);
             return false;
         }
     } catch (const boost::property_tree::ptree_error& e) {
-        Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, " Caught exception while parsing json file ", pathText, ": ",
-                 e.what());
+        LogParseError(pathText, e.what());
         return false;
     }
 
@@ -170,7 +180,7 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
     try {
         scanner = &root.get_child("scanner");
     } catch (const boost::property_tree::ptree_error& e) {
-        Logger().Log(LogCategory::UpdateManager, CLog::Level::Error, "'scanner' node not found in scanner definition file: ", e.what());
+        Logger().Error(LogCategory::UpdateManager, "'scanner' node not found in scanner definition file: ", e.what());
         return true;
     }
 
@@ -183,7 +193,7 @@ bool ScannerDefinitions::Load(const boost::filesystem::path& path)
             sku = entry.second.get<std::string>("sku");
             rules = &entry.second.get_child("rules");
         } catch (const boost::property_tree::ptree_error& e) {
-            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Bad scanner definition for product '", name, "': ", e.what());
+            Logger().Warning(LogCategory::UpdateManager, "Bad scanner definition for product '", name, "': ", e.what());
             continue;
         }
         AddRules(sku, *rules);
@@ -207,27 +217,27 @@ void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_
             if (count == 2 || count == 3) {
                 std::vector<std::wstring> texts;
                 for (const auto& element : member.second)
-                    texts.push_back(WideFromNarrow(element.second.data()));
+                    texts.push_back(platform::WideFromNarrow(element.second.data()));
                 finder = std::make_unique<RegKeyVersionFinder>(texts[0], texts[1],
                                                                count == 3 ? texts[2] : std::wstring());
             } else {
-                Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning,
-                         "Missing a string in RegkeyVersionFinder definition in json '", key, "'");
+                Logger().Warning(LogCategory::UpdateManager,
+                                 "Missing a string in RegkeyVersionFinder definition in json '", key, "'");
             }
         }
 
         if (finder)
             definitions[sku].Add(std::move(finder));
         else
-            Logger().Log(LogCategory::UpdateManager, CLog::Level::Warning, "Could not add Unknown Rule '", key, "'");
+            Logger().Warning(LogCategory::UpdateManager, "Could not add Unknown Rule '", key, "'");
     }
     const VersionFinderSet& set = definitions[sku];
-    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, set.Count(), " scan rules to find ", sku);
+    Logger().Info(LogCategory::UpdateManager, set.Count(), " scan rules to find ", sku);
 }
 
 std::pair<ProductKey, std::string> ScannerDefinitions::SearchVersion(const std::string& sku) const
 {
-    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, "Searching for ", sku);
+    Logger().Info(LogCategory::UpdateManager, "Searching for ", sku);
     std::pair<ProductKey, std::string> result(ProductKey(sku, SoftwareType), NotInstalledVersion);
     const auto it = definitions.find(sku);
     if (it != definitions.end()) {
@@ -236,14 +246,14 @@ std::pair<ProductKey, std::string> ScannerDefinitions::SearchVersion(const std::
         it->second.FindVersion(text, itemFound);
         result.second = text;
     }
-    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, "Found ", sku, "/", result.second);
+    Logger().Info(LogCategory::UpdateManager, "Found ", sku, "/", result.second);
     return result;
 }
 
 std::map<ProductKey, std::string> ScannerDefinitions::CompleteScan() const
 {
     CTiming timing("Complete Scan", true);
-    Logger().Log(LogCategory::UpdateManager, CLog::Level::Info, "Complete Scan");
+    Logger().Info(LogCategory::UpdateManager, "Complete Scan");
     std::map<ProductKey, std::string> result;
     for (const auto& definition : definitions) {
         std::string text;
@@ -252,12 +262,6 @@ std::map<ProductKey, std::string> ScannerDefinitions::CompleteScan() const
         result.emplace(ProductKey(definition.first, SoftwareType), text);
     }
     return result;
-}
-
-int ScannerDefinitions::FinderCount(const std::string& sku) const
-{
-    const auto it = definitions.find(sku);
-    return it == definitions.end() ? -1 : static_cast<int>(it->second.Count());
 }
 
 } // namespace UpdateManager

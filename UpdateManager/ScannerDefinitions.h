@@ -44,11 +44,10 @@ public:
     // The installed version of every SKU that has definitions.
     std::map<ProductKey, std::string> CompleteScan() const;
 
-    bool IsLoaded() const { return loaded; }
-    // Number of finders of one SKU; -1 when the SKU has no definitions.
-    int FinderCount(const std::string& sku) const;
-
 private:
+    // Tests read the load result and the finders per SKU through it.
+    friend struct ScannerDefinitionsProbe;
+
     std::map<std::string, VersionFinderSet> definitions;
     bool loaded = false;
 };

@@ -1,11 +1,13 @@
 #include "UpdateManager/Version.h"
 
 #include "UpdateManager/ProductDescription.h"
+#include "Common/Numbers.h"
 #include "platform/OsVersion.h"
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
 
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -21,62 +23,41 @@ std::vector<std::string> SplitAtDots(const std::string& text)
     return pieces;
 }
 
-bool IsDigit(char c)
+// Removes an optional leading '+' or '-'; true for '-'.
+bool TakeSign(std::string_view& text)
 {
-    return c >= '0' && c <= '9';
+    if (text.empty() || (text.front() != '+' && text.front() != '-'))
+        return false;
+    const bool negative = text.front() == '-';
+    text.remove_prefix(1);
+    return negative;
 }
 
 // A version part: optional '+' or '-', then digits only, at most 65535;
 // '-' counts back from 65536 ("-1" is 65535).
-bool ReadVersionPart(const std::string& piece, uint16_t& part)
+bool ReadVersionPart(std::string_view piece, uint16_t& part)
 {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
-        negative = piece[i] == '-';
-        ++i;
-    }
-    if (i == piece.size())
+    const bool negative = TakeSign(piece);
+    uint16_t value = 0;
+    if (!ParseDigits(piece, value))
         return false;
-    uint32_t value = 0;
-    for (; i < piece.size(); ++i) {
-        if (!IsDigit(piece[i]))
-            return false;
-        value = value * 10 + static_cast<uint32_t>(piece[i] - '0');
-        if (value > 65535)
-            return false;
-    }
-    part = static_cast<uint16_t>(negative ? (65536 - value) % 65536 : value);
+    part = negative ? static_cast<uint16_t>(0u - value) : value;
     return true;
 }
 
-bool IsSpace(char c)
+// Kept apart from ParseDigits: OS range pieces are read as strtoul reads them.
+// Leading white space, optional sign, then digits up to the first other
+// character ("1sp2" is 1); the number must fit 32 bits unsigned, '-' negates
+// it modulo 2^32, and its low 16 bits are the value.
+bool ReadBoundPiece(std::string_view piece, uint16_t& value)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// An OS range piece: leading white space, optional sign, then digits read up
-// to the first other character ("1sp2" is 1); the number must fit 32 bits
-// unsigned, '-' negates it modulo 2^32, and its low 16 bits are the value.
-bool ReadBoundPiece(const std::string& piece, uint16_t& value)
-{
-    std::size_t i = 0;
-    while (i < piece.size() && IsSpace(piece[i]))
-        ++i;
-    bool negative = false;
-    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
-        negative = piece[i] == '-';
-        ++i;
-    }
-    if (i == piece.size() || !IsDigit(piece[i]))
+    while (!piece.empty() && IsAsciiSpace(piece.front()))
+        piece.remove_prefix(1);
+    const bool negative = TakeSign(piece);
+    uint32_t word = 0;
+    std::size_t used = 0;
+    if (!ParseLeadingDigits(piece, word, used))
         return false;
-    uint64_t number = 0;
-    for (; i < piece.size() && IsDigit(piece[i]); ++i) {
-        number = number * 10 + static_cast<uint64_t>(piece[i] - '0');
-        if (number > UINT32_MAX)
-            return false;
-    }
-    uint32_t word = static_cast<uint32_t>(number);
     if (negative)
         word = 0u - word;
     value = static_cast<uint16_t>(word & 0xFFFFu);

@@ -7,6 +7,7 @@
 
 #include "platform/FileVersion.h"
 #include "platform/Path.h"
+#include "platform/Text.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -78,8 +79,8 @@ bool RegKeyVersionFinder::FindVersion(std::string& version, bool& itemFound) con
         return false;
 
     boost::filesystem::path file(NativeSeparators(value));
-    file /= NativeSeparators(NarrowFromWide(middlePart));
-    file /= NativeSeparators(NarrowFromWide(itemPart));
+    file /= NativeSeparators(platform::NarrowFromWide(middlePart));
+    file /= NativeSeparators(platform::NarrowFromWide(itemPart));
 
     boost::system::error_code ec;
     const boost::filesystem::file_status status = boost::filesystem::status(file, ec);
@@ -88,8 +89,8 @@ bool RegKeyVersionFinder::FindVersion(std::string& version, bool& itemFound) con
     itemFound = true;
     const bool ok = ReadFileVersion(file.string(), version);
     if (ok)
-        Logger().Debug(LogCategory::UpdateManager, "RegKeyVersion: Found version ", version,
-                                               " for item ", NarrowFromWide(keyPath), "/", NarrowFromWide(valueName));
+        Logger().Debug(LogCategory::UpdateManager, "RegKeyVersion: Found version ", version, " for item ",
+                       platform::NarrowFromWide(keyPath), "/", platform::NarrowFromWide(valueName));
     return ok;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/Registry.h"
 #include "testsupport/Files.h"
 #include "testsupport/PeBuilder.h"
+#include "testsupport/RegistryStores.h"
 
 #include <boost/filesystem.hpp>
 

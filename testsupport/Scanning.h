@@ -1,10 +1,13 @@
 #pragma once
 // Helpers of the version-finding tests: the log categories that code writes
-// to, and a guard of the platform seams the tests set.
+// to, a guard of the platform seams the tests set, and a probe of what the
+// loaded definitions keep to themselves (header only, like HttpBody.h).
 
 #include "Common/LogCategories.h"
+#include "UpdateManager/ScannerDefinitions.h"
 #include "platform/KnownFolders.h"
 #include "platform/Registry.h"
+#include "testsupport/RegistryStores.h"
 
 #include <string>
 #include <vector>
@@ -29,4 +32,20 @@ public:
 };
 
 } // namespace Testing
+
+namespace UpdateManager {
+
+// What ScannerDefinitions keeps to itself.
+struct ScannerDefinitionsProbe {
+    static bool IsLoaded(const ScannerDefinitions& definitions) { return definitions.loaded; }
+
+    // Number of finders of one SKU; -1 when the SKU has no definitions.
+    static int FinderCount(const ScannerDefinitions& definitions, const std::string& sku)
+    {
+        const auto it = definitions.definitions.find(sku);
+        return it == definitions.definitions.end() ? -1 : static_cast<int>(it->second.Count());
+    }
+};
+
+} // namespace UpdateManager
 } // namespace Quendal

@@ -342,6 +342,44 @@ TEST(FileSize, LargerThanFourGigabytes)
     EXPECT_EQ(Quendal::GetFileSizeOrZero(file), size);
 }
 
+TEST(ReadRegularFile, WholeRegularFilesUpToTheLimit)
+{
+    using Quendal::FileRead;
+    ScratchFolder dir;
+    WriteFile(dir / "some", Pattern(12345));
+    WriteFile(dir / "empty", "");
+    fs::create_symlink(dir / "some", dir / "link");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+
+    struct Case {
+        const char* name;
+        fs::path path;
+        std::size_t limit;
+        FileRead expected;
+        std::string content; // when Ok
+    };
+    const std::vector<Case> cases = {
+        {"a file", dir / "some", 20000, FileRead::Ok, Pattern(12345)},
+        {"exactly the limit", dir / "some", 12345, FileRead::Ok, Pattern(12345)},
+        {"one byte over", dir / "some", 12344, FileRead::TooLarge, ""},
+        {"an empty file", dir / "empty", 0, FileRead::Ok, ""},
+        {"through a link", dir / "link", 20000, FileRead::Ok, Pattern(12345)},
+        {"missing", dir / "missing", 20000, FileRead::Unreadable, ""},
+        {"a directory", dir.Path(), 20000, FileRead::Unreadable, ""},
+        {"empty path", fs::path(), 20000, FileRead::Unreadable, ""},
+        {"a FIFO is never opened", dir / "fifo", 20000, FileRead::NotRegularFile, ""},
+        {"a device", "/dev/zero", 20000, FileRead::NotRegularFile, ""},
+        // Its size says 0: the read itself stops past the limit.
+        {"a file larger than its size says", "/proc/self/maps", 10, FileRead::TooLarge, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string content = "untouched";
+        EXPECT_EQ(Quendal::ReadRegularFile(c.path, c.limit, content), c.expected);
+        EXPECT_EQ(content, c.expected == FileRead::Ok ? c.content : "untouched");
+    }
+}
+
 TEST(ReplaceAll, Table)
 {
     struct Case {

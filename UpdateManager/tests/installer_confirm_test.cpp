@@ -18,6 +18,8 @@
 #include <functional>
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace fs = boost::filesystem;
 using Quendal::UpdateManager::Installer;
 using Quendal::UpdateManager::UpdateStatus;
@@ -325,6 +327,56 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
                                                                                  << log.Describe();
         }
         EXPECT_EQ(log.Lines().size(), c.logged.size()) << log.Describe();
+    }
+}
+
+// A confirm file that is a pipe or a device, too large, or nested deeper than
+// the JSON reader's stack allows is a bad confirm file: refused before it is
+// read or parsed, removed, and the installer counts as a partial download.
+TEST_F(InstallerConfirmTest, ConfirmFilesThatCouldBlockNeverEndOrExhaustTheStackAreBad)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> create;
+        std::string error;
+    };
+    const std::string tooLarge = "larger than " + std::to_string(Quendal::MaxTextFileSize) + " bytes";
+    const Case cases[] = {
+        {"a FIFO", [](const fs::path& confirm) { ASSERT_EQ(mkfifo(confirm.c_str(), 0600), 0); },
+         "not a regular file"},
+        {"a link to /dev/zero", [](const fs::path& confirm) { fs::create_symlink("/dev/zero", confirm); },
+         "not a regular file"},
+        {"one byte over the limit",
+         [](const fs::path& confirm) {
+             WriteFile(confirm, "{\"size\": \"5\"}");
+             fs::resize_file(confirm, Quendal::MaxTextFileSize + 1); // sparse
+         },
+         tooLarge},
+        {"100,000 levels deep",
+         [](const fs::path& confirm) {
+             WriteFile(confirm,
+                       "{\"size\": \"5\", \"x\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+         },
+         "nested deeper than 64 levels"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        const fs::path installer = folder / "setup.exe";
+        const fs::path confirm = folder / "setup.exe.confirm";
+        WriteFile(installer, "hello");
+        c.create(confirm);
+
+        LogCapture log({"update_manager"});
+        Installer record(Url, installer, UpdateStatus::Unknown, "1.0", "2.0");
+        EXPECT_EQ(record.GetStatus(), UpdateStatus::DownloadPaused);
+        EXPECT_EQ(record.GetByteCount(), 5);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(confirm)));
+        EXPECT_TRUE(fs::exists("/dev/zero"));
+        const std::string line =
+            "Error reading confirm file " + confirm.string() + "(" + confirm.string() + ": " + c.error + ")";
+        EXPECT_EQ(log.Lines().size(), 1u) << log.Describe();
+        EXPECT_TRUE(log.Has("update_manager", "error", line)) << log.Describe();
     }
 }
 

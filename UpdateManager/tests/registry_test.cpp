@@ -5,6 +5,8 @@
 #include "testsupport/Scanning.h"
 
 #include "platform/Registry.h"
+#include "testsupport/RegistryStores.h"
+#include "platform/Text.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -14,7 +16,9 @@
 #include <vector>
 
 using namespace Quendal::UpdateManager;
+using platform::NarrowFromWide;
 using platform::RegistryHive;
+using platform::WideFromNarrow;
 namespace RegistryType = platform::RegistryType;
 namespace seam = platform::testing;
 using Quendal::Testing::LogCapture;
@@ -343,14 +347,4 @@ TEST(RegistryStore, BrokenStoreFilesOpenNothing)
     seam::SetRegistryStoreFile(dir.Path().string());
     platform::RegistryKey* key = nullptr;
     EXPECT_EQ(platform::OpenRegistryKey(RegistryHive::LocalMachine, L"", key), platform::RegistryStatus::NotFound);
-}
-
-TEST(RegistryText, WideAndNarrow)
-{
-    EXPECT_EQ(WideFromNarrow("abc"), L"abc");
-    EXPECT_EQ(WideFromNarrow("\xc3\xa9\xe2\x82\xac"), std::wstring(L"\u00e9\u20ac"));
-    // Not UTF-8: widened byte by byte.
-    EXPECT_EQ(WideFromNarrow("a\xe9z"), std::wstring(L"a\u00e9z"));
-    EXPECT_EQ(NarrowFromWide(L"a\u00e9\u20ac"), "a\xc3\xa9\xe2\x82\xac");
-    EXPECT_EQ(NarrowFromWide(std::wstring(1, static_cast<wchar_t>(0xD800))), "?");
 }

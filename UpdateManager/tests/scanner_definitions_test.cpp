@@ -2,6 +2,8 @@
 
 #include "UpdateManager/ScannerDefinitions.h"
 
+#include "Common/Helpers.h"
+
 #include "testsupport/Files.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/Scanning.h"
@@ -13,6 +15,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
@@ -164,10 +168,10 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
         WriteFile(file, c.json);
         LogCapture log{ScannerLogCategories};
         const ScannerDefinitions definitions(file);
-        EXPECT_EQ(definitions.IsLoaded(), c.loaded);
+        EXPECT_EQ(ScannerDefinitionsProbe::IsLoaded(definitions), c.loaded);
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, file.string()));
         for (const auto& count : c.counts)
-            EXPECT_EQ(definitions.FinderCount(count.first), count.second) << count.first;
+            EXPECT_EQ(ScannerDefinitionsProbe::FinderCount(definitions, count.first), count.second) << count.first;
     }
 }
 
@@ -192,9 +196,70 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
         SCOPED_TRACE(c.name);
         LogCapture log{ScannerLogCategories};
         const ScannerDefinitions definitions(c.path);
-        EXPECT_FALSE(definitions.IsLoaded());
+        EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
         EXPECT_EQ(log.Lines("update_manager"), WithPath(c.lines, c.path.string()));
         EXPECT_TRUE(definitions.CompleteScan().empty());
+    }
+}
+
+// A pipe would block the reader for ever and a device could never end; an
+// oversize file is refused before it is read, and text nested deeper than the
+// JSON reader's stack allows is refused before it is parsed.
+TEST(ScannerDefinitionsLoad, RefusesWhatCouldBlockNeverEndOrExhaustTheStack)
+{
+    ScratchFolder dir;
+    const fs::path fifo = dir.Path() / "fifo.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path oversize = dir.Path() / "oversize.json";
+    WriteFile(oversize, "{\"scanner\": []}");
+    fs::resize_file(oversize, Quendal::MaxTextFileSize + 1); // sparse: nothing much written
+    const fs::path deep = dir.Path() / "deep.json";
+    WriteFile(deep, "{\"scanner\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+
+    struct PathCase {
+        const char* name;
+        fs::path path;
+        std::string error;
+    };
+    const std::string tooLarge = "larger than " + std::to_string(Quendal::MaxTextFileSize) + " bytes";
+    const std::vector<PathCase> cases = {
+        {"a FIFO", fifo, "not a regular file"},
+        {"/dev/zero", "/dev/zero", "not a regular file"},
+        {"one byte over the limit", oversize, tooLarge},
+        {"100,000 levels deep", deep, "nested deeper than 64 levels"},
+    };
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log{ScannerLogCategories};
+        const ScannerDefinitions definitions(c.path);
+        EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
+        EXPECT_EQ(log.Lines("update_manager"),
+                  (std::vector<LogLine>{Error(" Caught exception while parsing json file " + c.path.string()
+                                              + ": <unspecified file>: " + c.error)}));
+        EXPECT_TRUE(definitions.CompleteScan().empty());
+    }
+}
+
+TEST(ScannerDefinitionsLoad, TextAtTheLimitsIsRead)
+{
+    ScratchFolder dir;
+    const fs::path file = dir.Path() / "definitions.json";
+    const std::string rules = R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "/a.exe"}]}])";
+
+    // Exactly the size limit, padded with blanks.
+    const std::string padded = rules + std::string(Quendal::MaxTextFileSize - rules.size() - 1, ' ') + "}";
+    ASSERT_EQ(padded.size(), Quendal::MaxTextFileSize);
+    // Nested as deep as allowed, in a member of its own; brackets in texts and
+    // comments do not count.
+    const std::string nested = rules + R"(, "deep": )" + std::string(63, '[') + std::string(63, ']')
+                               + R"(, "text": "[[[[[[[[" /* [[[[[[[[ */})";
+    for (const std::string& text : {padded, nested}) {
+        WriteFile(file, text);
+        LogCapture log{ScannerLogCategories};
+        const ScannerDefinitions definitions(file);
+        EXPECT_TRUE(ScannerDefinitionsProbe::IsLoaded(definitions));
+        EXPECT_EQ(ScannerDefinitionsProbe::FinderCount(definitions, "S"), 1);
+        EXPECT_EQ(log.Lines("update_manager"), (std::vector<LogLine>{Info("1 scan rules to find S")}));
     }
 }
 
@@ -206,7 +271,7 @@ TEST(ScannerDefinitionsLoad, PlaceholdersAreExpandedWhenLoaded)
     const fs::path file = dir.Path() / "definitions.json";
     WriteFile(file, R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"file": "<pf86>\\V\\a.exe"}]}]})");
     const ScannerDefinitions definitions(file);
-    ASSERT_EQ(definitions.FinderCount("S"), 1);
+    ASSERT_EQ(ScannerDefinitionsProbe::FinderCount(definitions, "S"), 1);
 
     // The folder has moved since: the path read at load time still holds.
     platform::testing::OverrideKnownFolder(platform::KnownFolderId::ProgramFilesX86, (dir.Path() / "moved").string());

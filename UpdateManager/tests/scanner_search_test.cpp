@@ -95,7 +95,7 @@ protected:
 TEST_F(ScannerSearchTest, SearchVersionOutcomes)
 {
     const ScannerDefinitions definitions(definitionFile);
-    ASSERT_TRUE(definitions.IsLoaded());
+    ASSERT_TRUE(ScannerDefinitionsProbe::IsLoaded(definitions));
     struct Case {
         std::string sku;
         std::string version;
@@ -150,7 +150,7 @@ TEST_F(ScannerSearchTest, EmptyPathAnswersNotInstalled)
 {
     LogCapture log({"update_manager", "timing"});
     const ScannerDefinitions definitions(fs::path(""));
-    EXPECT_FALSE(definitions.IsLoaded());
+    EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
     log.Clear();
 
     const std::pair<ProductKey, std::string> result = definitions.SearchVersion("ALPHA");

@@ -6,6 +6,8 @@
 #include "testsupport/Scanning.h"
 
 #include "testsupport/PeBuilder.h"
+#include "testsupport/RegistryStores.h"
+#include "platform/Text.h"
 
 #include <boost/filesystem/operations.hpp>
 
@@ -20,6 +22,7 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 namespace seam = platform::testing;
 using platform::KnownFolderId;
+using platform::NarrowFromWide;
 using platform::RegistryHive;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;

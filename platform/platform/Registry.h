@@ -4,53 +4,13 @@
 // value types, text conversion).
 //
 // On Windows this is RegOpenKeyExW / RegQueryValueExW / RegCloseKey. Linux has
-// no registry: the store is a JSON file that a test hands to the layer (or an
-// in-memory store for unit tests); with no store set every key fails to open.
-// The store is read again on every call, so a change is seen at once.
-//
-// JSON store file:
-//
-//   {
-//     "HKEY_LOCAL_MACHINE": {
-//       "SOFTWARE\\Vendor\\Product": {
-//         "InstallDir": "/opt/Vendor/Product",
-//         "": "the key's default value",
-//         "Expanded": { "type": "REG_EXPAND_SZ", "data": "%ProgramFiles%\\Product" },
-//         "Count":    { "type": "REG_DWORD", "data": 5 },
-//         "Raw":      { "type": "REG_SZ", "hex": "41004200" }
-//       },
-//       "SOFTWARE\\Vendor\\Empty Key": {}
-//     },
-//     "HKEY_CURRENT_USER": { ... },
-//     "HKEY_CLASSES_ROOT": { ... }
-//   }
-//
-// - Root members are hives: "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-//   "HKEY_CLASSES_ROOT" (letter case ignored); other members are ignored.
-// - A hive maps key paths to objects of values. Key path parts are separated
-//   by '\' (written "\\" in JSON); a key exists when it is listed or when a
-//   listed key lies below it. Key paths equal apart from letter case are one
-//   key.
-// - Value name "" is the key's default value. Key and value names are matched
-//   with letter case ignored.
-// - A value is a JSON string (REG_SZ), a JSON integer (REG_DWORD) or an object
-//   with "type" and either "data" or "hex":
-//     "type": "REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
-//             "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ", "REG_QWORD",
-//             or the type's number;
-//     "data": text for REG_SZ, REG_EXPAND_SZ and REG_LINK (stored as UTF-16LE
-//             with a terminating NUL), an array of texts for REG_MULTI_SZ,
-//             an integer for REG_DWORD, REG_DWORD_BIG_ENDIAN and REG_QWORD,
-//             hexadecimal digits for the other types;
-//     "hex":  the stored bytes themselves as hexadecimal digits, for any type
-//             (text without its terminator, odd sizes, bad UTF-16).
-// - A store that cannot be read or parsed, or that lists one value twice
-//   (names equal apart from letter case), opens no key; the reason goes to
-//   standard error.
+// no registry: a test hands the layer a store (testing::SetRegistryStore);
+// with none every key fails to open. testsupport/RegistryStores.h
+// has the stores the tests use: a JSON file and an in-memory store.
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace platform {
 
@@ -97,26 +57,21 @@ RegistryStatus QueryRegistryValue(RegistryKey* key, const std::wstring& valueNam
 void CloseRegistryKey(RegistryKey* key);
 
 namespace testing {
-// Test seams; the application never calls them.
+// Test seam: what answers in place of the system registry. The application
+// never sets one.
+class RegistryStore {
+public:
+    virtual ~RegistryStore() = default;
+    // Ok when hive\subKey exists, else NotFound.
+    virtual RegistryStatus OpenKey(RegistryHive hive, const std::wstring& subKey) = 0;
+    // As QueryRegistryValue, for the key hive\subKey.
+    virtual RegistryStatus QueryValue(RegistryHive hive, const std::wstring& subKey, const std::wstring& valueName,
+                                      uint32_t& type, uint8_t* data, uint32_t& size) = 0;
+};
 
-// Makes the registry read the JSON store file at `path` (see above).
-void SetRegistryStoreFile(const std::string& path);
-
-// Makes the registry read an in-memory store, which starts empty.
-void UseMemoryRegistryStore();
-
-// Writes a value into the in-memory store (creating the key; replacing a value
-// of the same name). Texts are UTF-8; `data` is stored as given.
-void SetMemoryRegistryValue(RegistryHive hive, const std::string& subKey, const std::string& valueName, uint32_t type,
-                            std::vector<uint8_t> data);
-// The same for a text: stored as UTF-16LE with a terminating NUL.
-void SetMemoryRegistryString(RegistryHive hive, const std::string& subKey, const std::string& valueName,
-                             const std::string& text, uint32_t type = RegistryType::String);
-// Creates a key without values.
-void AddMemoryRegistryKey(RegistryHive hive, const std::string& subKey);
-
-// Back to no store: every key fails to open.
-void ClearRegistryStore();
+// Makes the registry answer from `store` (null: no store, every key fails to
+// open). A key opened before is read from the store set at query time.
+void SetRegistryStore(std::shared_ptr<RegistryStore> store);
 } // namespace testing
 
 } // namespace platform

@@ -17,7 +17,7 @@ int64_t SystemTimeTicks()
         return fixedTicks.load(std::memory_order_relaxed);
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
+    return static_cast<int64_t>(ts.tv_sec) * TicksPerSecond + ts.tv_nsec / NanosecondsPerTick;
 }
 
 namespace testing {

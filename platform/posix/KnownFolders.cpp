@@ -1,7 +1,7 @@
 #include "platform/KnownFolders.h"
+#include "platform/Text.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -90,34 +90,6 @@ bool XdgUserDir(const std::string& name, const std::string& home, std::string& o
         found = true; // the last assignment wins, as in a shell
     }
     return found;
-}
-
-bool IsValidUtf8(const std::string& text)
-{
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        unsigned char c = s[i];
-        std::size_t len;
-        uint32_t cp;
-        if (c < 0x80) { ++i; continue; }
-        else if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-        else return false;
-        if (i + len > n)
-            return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)
-            || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
 }
 
 bool NativeLookup(KnownFolderId id, std::string& path)

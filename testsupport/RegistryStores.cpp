@@ -1,15 +1,18 @@
-// The registry on this platform: a JSON store file or an in-memory store,
-// set by tests. See platform/Registry.h for the file's format.
+// The registry stores the tests hand to the layer: a JSON store file, read
+// again on every call, and an in-memory store. See RegistryStores.h.
 
-#include "platform/Registry.h"
+#include "testsupport/RegistryStores.h"
+
+#include "platform/Text.h"
+
+#include <boost/algorithm/hex.hpp>
+#include <boost/algorithm/string/erase.hpp>
 
 #include <Poco/Dynamic/Var.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
-#include <Poco/TextIterator.h>
-#include <Poco/UTF8Encoding.h>
 #include <Poco/Unicode.h>
 
 #include <cstdio>
@@ -24,11 +27,7 @@
 
 namespace platform {
 
-struct RegistryKey {
-    RegistryHive hive;
-    std::vector<std::wstring> parts;
-};
-
+namespace testing {
 namespace {
 
 struct StoreValue {
@@ -45,13 +44,6 @@ struct StoreKey {
 struct Store {
     std::map<RegistryHive, std::vector<StoreKey>> hives;
 };
-
-enum class StoreKind { None, File, Memory };
-
-std::mutex storeMutex;
-StoreKind storeKind = StoreKind::None;
-std::string storeFile;
-Store memoryStore;
 
 struct StoreError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -100,65 +92,39 @@ bool SplitKeyPath(const std::wstring& path, std::vector<std::wstring>& parts)
 
 std::wstring FromUtf8(const std::string& text)
 {
-    Poco::UTF8Encoding utf8;
-    Poco::TextIterator it(text, utf8);
-    Poco::TextIterator end(text);
-    std::wstring result;
-    for (; it != end; ++it) {
-        const int c = *it;
-        if (c < 0)
-            throw StoreError("text is not valid UTF-8");
-        result += static_cast<wchar_t>(c);
-    }
-    return result;
+    std::wstring wide;
+    if (!Utf8ToWide(text, wide))
+        throw StoreError("text is not valid UTF-8");
+    return wide;
 }
 
+// The text as UTF-16LE, with a terminating NUL when `terminate`.
 std::vector<uint8_t> Utf16Bytes(const std::string& text, bool terminate)
 {
+    std::u16string units;
+    if (!Utf8ToUtf16(text, units))
+        throw StoreError("text is not valid UTF-8");
+    if (terminate)
+        units += u'\0';
     std::vector<uint8_t> bytes;
-    auto put = [&bytes](uint32_t unit) {
+    for (char16_t unit : units) {
         bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
         bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    };
-    for (wchar_t wc : FromUtf8(text)) {
-        const uint32_t c = static_cast<uint32_t>(wc);
-        if (c >= 0x10000) {
-            put(0xD800 + ((c - 0x10000) >> 10));
-            put(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            put(c);
-        }
     }
-    if (terminate)
-        put(0);
     return bytes;
 }
 
+// Hexadecimal digits, blanks between them allowed.
 std::vector<uint8_t> HexBytes(const std::string& text)
 {
     std::vector<uint8_t> bytes;
-    int high = -1;
-    for (char c : text) {
-        if (c == ' ')
-            continue;
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            throw StoreError("bad hexadecimal digit in \"" + text + "\"");
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high * 16 + digit));
-            high = -1;
-        }
-    }
-    if (high >= 0)
+    try {
+        boost::algorithm::unhex(boost::algorithm::erase_all_copy(text, " "), std::back_inserter(bytes));
+    } catch (const boost::algorithm::non_hex_input&) {
+        throw StoreError("bad hexadecimal digit in \"" + text + "\"");
+    } catch (const boost::algorithm::not_enough_input&) {
         throw StoreError("odd number of hexadecimal digits in \"" + text + "\"");
+    }
     return bytes;
 }
 
@@ -295,9 +261,11 @@ StoreKey& FindOrAddKey(Store& store, RegistryHive hive, const std::vector<std::w
     return keys.back();
 }
 
-StoreValue* FindValue(StoreKey& key, const std::wstring& name)
+// The value of that name (letter case ignored), or null.
+template <class Key>
+auto FindValue(Key& key, const std::wstring& name) -> decltype(&key.values.front())
 {
-    for (StoreValue& value : key.values) {
+    for (auto& value : key.values) {
         if (SameName(value.name, name))
             return &value;
     }
@@ -387,29 +355,6 @@ bool LoadStoreFile(const std::string& path, Store& store)
     return false;
 }
 
-// Runs `action` on the current store under the store lock; false when there is
-// no usable store.
-template <class Action>
-bool WithStore(Action action)
-{
-    std::lock_guard<std::mutex> lock(storeMutex);
-    switch (storeKind) {
-    case StoreKind::Memory:
-        action(memoryStore);
-        return true;
-    case StoreKind::File: {
-        Store store;
-        if (!LoadStoreFile(storeFile, store))
-            return false;
-        action(store);
-        return true;
-    }
-    case StoreKind::None:
-    default:
-        return false;
-    }
-}
-
 bool KeyExists(const Store& store, RegistryHive hive, const std::vector<std::wstring>& parts)
 {
     if (parts.empty())
@@ -432,94 +377,146 @@ std::vector<std::wstring> MemoryKeyParts(const std::string& subKey)
     return parts;
 }
 
-} // namespace
-
-RegistryStatus OpenRegistryKey(RegistryHive hive, const std::wstring& subKey, RegistryKey*& key)
+RegistryStatus OpenKeyIn(const Store& store, RegistryHive hive, const std::wstring& subKey)
 {
-    key = nullptr;
     std::vector<std::wstring> parts;
-    if (!SplitKeyPath(subKey, parts))
+    if (!SplitKeyPath(subKey, parts) || !KeyExists(store, hive, parts))
         return RegistryStatus::NotFound;
-    bool exists = false;
-    if (!WithStore([&](const Store& store) { exists = KeyExists(store, hive, parts); }))
-        return RegistryStatus::NotFound;
-    if (!exists)
-        return RegistryStatus::NotFound;
-    key = new RegistryKey{hive, std::move(parts)};
     return RegistryStatus::Ok;
 }
 
-RegistryStatus QueryRegistryValue(RegistryKey* key, const std::wstring& valueName, uint32_t& type, uint8_t* data,
-                                  uint32_t& size)
+RegistryStatus QueryValueIn(const Store& store, RegistryHive hive, const std::wstring& subKey,
+                            const std::wstring& valueName, uint32_t& type, uint8_t* data, uint32_t& size)
 {
-    if (key == nullptr)
-        return RegistryStatus::Failed;
-    RegistryStatus status = RegistryStatus::NotFound;
-    WithStore([&](Store& store) {
-        auto hive = store.hives.find(key->hive);
-        if (hive == store.hives.end())
-            return;
-        for (StoreKey& stored : hive->second) {
-            if (stored.parts.size() != key->parts.size() || !SameParts(stored.parts, key->parts, key->parts.size()))
-                continue;
-            const StoreValue* value = FindValue(stored, valueName);
-            if (value == nullptr)
-                return;
-            type = value->type;
-            const uint32_t needed = static_cast<uint32_t>(value->data.size());
-            if (needed > size || (needed > 0 && data == nullptr)) {
-                size = needed;
-                status = RegistryStatus::MoreData;
-                return;
-            }
-            if (needed > 0)
-                std::memcpy(data, value->data.data(), needed);
+    std::vector<std::wstring> parts;
+    if (!SplitKeyPath(subKey, parts))
+        return RegistryStatus::NotFound;
+    auto keys = store.hives.find(hive);
+    if (keys == store.hives.end())
+        return RegistryStatus::NotFound;
+    for (const StoreKey& stored : keys->second) {
+        if (stored.parts.size() != parts.size() || !SameParts(stored.parts, parts, parts.size()))
+            continue;
+        const StoreValue* value = FindValue(stored, valueName);
+        if (value == nullptr)
+            return RegistryStatus::NotFound;
+        type = value->type;
+        const uint32_t needed = static_cast<uint32_t>(value->data.size());
+        if (needed > size || (needed > 0 && data == nullptr)) {
             size = needed;
-            status = RegistryStatus::Ok;
-            return;
+            return RegistryStatus::MoreData;
         }
-    });
-    return status;
+        if (needed > 0)
+            std::memcpy(data, value->data.data(), needed);
+        size = needed;
+        return RegistryStatus::Ok;
+    }
+    return RegistryStatus::NotFound;
 }
 
-void CloseRegistryKey(RegistryKey* key)
+// The JSON store file, read again on every call.
+class FileStore : public RegistryStore {
+public:
+    explicit FileStore(std::string path)
+        : path(std::move(path))
+    {
+    }
+
+    RegistryStatus OpenKey(RegistryHive hive, const std::wstring& subKey) override
+    {
+        Store store;
+        if (!LoadStoreFile(path, store))
+            return RegistryStatus::NotFound;
+        return OpenKeyIn(store, hive, subKey);
+    }
+
+    RegistryStatus QueryValue(RegistryHive hive, const std::wstring& subKey, const std::wstring& valueName,
+                              uint32_t& type, uint8_t* data, uint32_t& size) override
+    {
+        Store store;
+        if (!LoadStoreFile(path, store))
+            return RegistryStatus::NotFound;
+        return QueryValueIn(store, hive, subKey, valueName, type, data, size);
+    }
+
+private:
+    const std::string path;
+};
+
+class MemoryStore : public RegistryStore {
+public:
+    RegistryStatus OpenKey(RegistryHive hive, const std::wstring& subKey) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return OpenKeyIn(store, hive, subKey);
+    }
+
+    RegistryStatus QueryValue(RegistryHive hive, const std::wstring& subKey, const std::wstring& valueName,
+                              uint32_t& type, uint8_t* data, uint32_t& size) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return QueryValueIn(store, hive, subKey, valueName, type, data, size);
+    }
+
+    void SetValue(RegistryHive hive, const std::vector<std::wstring>& parts, StoreValue value)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        StoreKey& key = FindOrAddKey(store, hive, parts);
+        StoreValue* existing = FindValue(key, value.name);
+        if (existing == nullptr)
+            key.values.push_back(std::move(value));
+        else
+            *existing = std::move(value);
+    }
+
+    void AddKey(RegistryHive hive, const std::vector<std::wstring>& parts)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        FindOrAddKey(store, hive, parts);
+    }
+
+private:
+    std::mutex mutex;
+    Store store;
+};
+
+std::mutex memoryMutex;
+// What SetMemoryRegistryValue writes to; in use only after UseMemoryRegistryStore.
+std::shared_ptr<MemoryStore> memory = std::make_shared<MemoryStore>();
+
+std::shared_ptr<MemoryStore> Memory()
 {
-    delete key;
+    std::lock_guard<std::mutex> lock(memoryMutex);
+    return memory;
 }
 
-namespace testing {
+// A fresh memory store for the writers; the layer gets `store`.
+void Install(std::shared_ptr<RegistryStore> store, std::shared_ptr<MemoryStore> fresh)
+{
+    {
+        std::lock_guard<std::mutex> lock(memoryMutex);
+        memory = std::move(fresh);
+    }
+    SetRegistryStore(std::move(store));
+}
+
+} // namespace
 
 void SetRegistryStoreFile(const std::string& path)
 {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    storeKind = StoreKind::File;
-    storeFile = path;
-    memoryStore = Store();
+    Install(std::make_shared<FileStore>(path), std::make_shared<MemoryStore>());
 }
 
 void UseMemoryRegistryStore()
 {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    storeKind = StoreKind::Memory;
-    storeFile.clear();
-    memoryStore = Store();
+    const std::shared_ptr<MemoryStore> fresh = std::make_shared<MemoryStore>();
+    Install(fresh, fresh);
 }
 
 void SetMemoryRegistryValue(RegistryHive hive, const std::string& subKey, const std::string& valueName, uint32_t type,
                             std::vector<uint8_t> data)
 {
-    const std::vector<std::wstring> parts = MemoryKeyParts(subKey);
-    const std::wstring name = FromUtf8(valueName);
-    std::lock_guard<std::mutex> lock(storeMutex);
-    StoreKey& key = FindOrAddKey(memoryStore, hive, parts);
-    StoreValue* value = FindValue(key, name);
-    if (value == nullptr) {
-        key.values.push_back(StoreValue{name, type, std::move(data)});
-    } else {
-        value->name = name;
-        value->type = type;
-        value->data = std::move(data);
-    }
+    Memory()->SetValue(hive, MemoryKeyParts(subKey), StoreValue{FromUtf8(valueName), type, std::move(data)});
 }
 
 void SetMemoryRegistryString(RegistryHive hive, const std::string& subKey, const std::string& valueName,
@@ -530,17 +527,12 @@ void SetMemoryRegistryString(RegistryHive hive, const std::string& subKey, const
 
 void AddMemoryRegistryKey(RegistryHive hive, const std::string& subKey)
 {
-    const std::vector<std::wstring> parts = MemoryKeyParts(subKey);
-    std::lock_guard<std::mutex> lock(storeMutex);
-    FindOrAddKey(memoryStore, hive, parts);
+    Memory()->AddKey(hive, MemoryKeyParts(subKey));
 }
 
 void ClearRegistryStore()
 {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    storeKind = StoreKind::None;
-    storeFile.clear();
-    memoryStore = Store();
+    Install(nullptr, std::make_shared<MemoryStore>());
 }
 
 } // namespace testing
