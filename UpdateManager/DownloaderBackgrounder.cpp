@@ -3,13 +3,13 @@
 #include "Common/Globals.h"
 #include "Common/Helpers.h"
 #include "Common/Log.h"
+#include "UpdateManager/UrlText.h"
 
 #include <Poco/URI.h>
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <exception>
 #include <fstream>
@@ -20,23 +20,6 @@ namespace Quendal {
 namespace UpdateManager {
 
 namespace {
-
-
-// True when the text begins with "<scheme>://".
-bool HasScheme(const std::string& url)
-{
-    const std::size_t separator = url.find("://");
-    if (separator == std::string::npos || separator == 0)
-        return false;
-    if (!std::isalpha(static_cast<unsigned char>(url[0])))
-        return false;
-    for (std::size_t i = 1; i < separator; ++i) {
-        const unsigned char c = static_cast<unsigned char>(url[i]);
-        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return true;
-}
 
 // The reason of the last failed file call.
 std::string LastError(int error)
@@ -105,7 +88,7 @@ void DownloaderBackgrounder::Start(Data data)
             downloader->Post([this, record, job] { FtpDownload(record, job); });
             return;
         }
-        if (!HasScheme(record->url))
+        if (!StartsWithSchemeColonSlashSlash(record->url))
             record->url = "http://" + record->url;
         downloader->Post([this, record, job] { HttpDownload(record, job); });
     } catch (const std::exception& e) {

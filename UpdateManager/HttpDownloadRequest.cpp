@@ -1,6 +1,7 @@
 #include "UpdateManager/HttpDownloadRequest.h"
 
 #include "Common/Log.h"
+#include "UpdateManager/UrlText.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
@@ -18,7 +19,6 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 #include <ostream>
 #include <sstream>
@@ -40,49 +40,15 @@ std::string ExceptionText(const std::exception& error)
     return error.what();
 }
 
-// "name:/..." with a name other than http: an explicit scheme that this
-// client does not speak. "host:8080/x" is a host and port, not a scheme.
-bool HasExplicitScheme(const std::string& url)
-{
-    if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0])))
-        return false;
-    std::size_t i = 1;
-    while (i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' || url[i] == '-' ||
-                              url[i] == '.'))
-        ++i;
-    return i + 1 < url.size() && url[i] == ':' && url[i + 1] == '/';
-}
-
-// The URL text with the password of its user-info part replaced by "***".
-std::string MaskPassword(const std::string& url)
-{
-    std::size_t start = url.find("://");
-    start = start == std::string::npos ? 0 : start + 3;
-    std::size_t end = url.find_first_of("/?#", start);
-    if (end == std::string::npos)
-        end = url.size();
-    const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
-    if (at == std::string::npos || at < start)
-        return url;
-    const std::size_t colon = url.find(':', start);
-    if (colon == std::string::npos || colon > at)
-        return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
-// Basic credentials from the URI's user-info part: split at its first ':',
-// then percent-decoded. Null when the URI has no user-info part.
+// Basic credentials from the URI's user-info part; null when it has none.
 std::unique_ptr<Poco::Net::HTTPBasicCredentials> CredentialsOf(const Poco::URI& uri)
 {
     const std::string& userInfo = uri.getUserInfo();
     if (userInfo.empty())
         return nullptr;
-    const std::size_t colon = userInfo.find(':');
     std::string user;
     std::string password;
-    Poco::URI::decode(userInfo.substr(0, colon), user);
-    if (colon != std::string::npos)
-        Poco::URI::decode(userInfo.substr(colon + 1), password);
+    SplitUserInfo(userInfo, user, password);
     Logger().Debug(LogCategory::Web, "Authenticate with ", user, ":", "***");
     return std::make_unique<Poco::Net::HTTPBasicCredentials>(user, password);
 }
@@ -90,75 +56,6 @@ std::unique_ptr<Poco::Net::HTTPBasicCredentials> CredentialsOf(const Poco::URI& 
 bool IsRedirect(int code)
 {
     return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-}
-
-// The target of a Location header, an absolute http URI with a host.
-bool ResolveLocation(const Poco::URI& current, const std::string& location, Poco::URI& next)
-{
-    if (location.empty())
-        return false;
-    try {
-        std::string text = location;
-        if (boost::algorithm::starts_with(text, "//"))
-            text = "http:" + text;
-        if (HasExplicitScheme(text)) {
-            next = Poco::URI(text);
-        } else {
-            next = current;
-            next.resolve(text);
-        }
-        if (next.getScheme() != "http" || next.getHost().empty())
-            return false;
-        // Credentials that cannot be decoded make a bad Location too.
-        std::string decoded;
-        Poco::URI::decode(next.getUserInfo(), decoded);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// Reads a decimal number of at most 63 bits from text[pos..]; false when
-// there is none or it does not fit.
-bool ParseNumber(const std::string& text, std::size_t& pos, int64_t& value)
-{
-    const std::size_t start = pos;
-    value = 0;
-    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
-        const int digit = text[pos] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-        ++pos;
-    }
-    return pos > start;
-}
-
-struct ContentRange {
-    int64_t first = 0;
-    int64_t last = 0;
-    int64_t total = -1; // -1: "*"
-};
-
-// "bytes first-last/total" or "bytes first-last/*".
-bool ParseContentRange(const std::string& value, ContentRange& range)
-{
-    if (!boost::algorithm::istarts_with(value, "bytes "))
-        return false;
-    std::size_t pos = 6;
-    while (pos < value.size() && value[pos] == ' ')
-        ++pos;
-    if (!ParseNumber(value, pos, range.first) || pos >= value.size() || value[pos++] != '-')
-        return false;
-    if (!ParseNumber(value, pos, range.last) || pos >= value.size() || value[pos++] != '/')
-        return false;
-    if (pos < value.size() && value[pos] == '*') {
-        range.total = -1;
-        ++pos;
-    } else if (!ParseNumber(value, pos, range.total)) {
-        return false;
-    }
-    return pos == value.size() && range.last >= range.first;
 }
 
 double Fraction(int64_t done, int64_t total)
@@ -212,7 +109,34 @@ void HttpDownloadRequest::Refuse(TransferStatus outcome)
     responseStream = nullptr;
 }
 
+void HttpDownloadRequest::RefuseAndClose(TransferStatus outcome)
+{
+    session->reset();
+    Refuse(outcome);
+}
+
 void HttpDownloadRequest::Open(const std::string& url)
+{
+    BeginTransfer();
+    std::string working;
+    if (!WithHttpScheme(url, working))
+        return;
+    Poco::URI uri;
+    std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
+    if (!ParseTarget(url, working, uri, credentials))
+        return;
+    try {
+        Poco::Net::HTTPResponse response;
+        std::istream* body = FollowRedirects(url, uri, credentials, response);
+        if (body)
+            TakeAnswer(response, *body);
+    } catch (const std::exception& error) {
+        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
+        RefuseAndClose(TransferStatus::ConnectionFailed);
+    }
+}
+
+void HttpDownloadRequest::BeginTransfer()
 {
     status = TransferStatus::None;
     progress.store(0.0);
@@ -225,100 +149,105 @@ void HttpDownloadRequest::Open(const std::string& url)
     contentLength.store(0);
     lengthKnown.store(false);
     rangeIgnored.store(false);
+}
 
-    std::string working = url;
-    if (!boost::algorithm::istarts_with(url, "http:/")) {
-        if (HasExplicitScheme(url)) {
-            Logger().Error(LogCategory::Web, "Unsupported scheme in URL ", MaskPassword(url));
-            Refuse(TransferStatus::Error);
-            return;
-        }
-        working = "http://" + url;
+bool HttpDownloadRequest::WithHttpScheme(const std::string& url, std::string& working)
+{
+    working = url;
+    if (boost::algorithm::istarts_with(url, "http:/"))
+        return true;
+    if (StartsWithSchemeColonSlash(url)) {
+        Logger().Error(LogCategory::Web, "Unsupported scheme in URL ", MaskPassword(url));
+        Refuse(TransferStatus::Error);
+        return false;
     }
+    working = "http://" + url;
+    return true;
+}
 
-    Poco::URI uri;
-    std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
+bool HttpDownloadRequest::ParseTarget(const std::string& url, const std::string& working, Poco::URI& uri,
+                                      std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials)
+{
     try {
         uri = Poco::URI(working);
         if (uri.getHost().empty())
             throw Poco::SyntaxException("URL without host", MaskPassword(working));
         Logger().Debug(LogCategory::Web, "Request URI: ", MaskPassword(uri.toString()));
         credentials = CredentialsOf(uri);
+        return true;
     } catch (const std::exception& error) {
         Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
         Refuse(TransferStatus::ConnectionFailed);
+        return false;
+    }
+}
+
+std::istream* HttpDownloadRequest::FollowRedirects(const std::string& url, Poco::URI current,
+                                                   std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials,
+                                                   Poco::Net::HTTPResponse& response)
+{
+    std::istream* body = &Exchange(current, credentials.get(), response);
+    for (int redirects = 0; IsRedirect(response.getStatus()); ++redirects) {
+        if (redirects == MaxRedirects) {
+            Logger().Error(LogCategory::Web, "Too many redirects for ", MaskPassword(url));
+            RefuseAndClose(TransferStatus::Error);
+            return nullptr;
+        }
+        const std::string location = response.get("Location", "");
+        Poco::URI next;
+        if (!ResolveLocation(current, location, next)) {
+            Logger().Error(LogCategory::Web, "Bad response header: Location: ", MaskPassword(location));
+            RefuseAndClose(TransferStatus::Error);
+            return nullptr;
+        }
+        DiscardBody(*body);
+        if (!next.getUserInfo().empty())
+            credentials = CredentialsOf(next);
+        else if (next.getHost() != current.getHost() || next.getPort() != current.getPort())
+            credentials.reset();
+        Logger().Debug(LogCategory::Web, "Redirect to ", MaskPassword(next.toString()));
+        current = next;
+        body = &Exchange(current, credentials.get(), response);
+    }
+    return body;
+}
+
+void HttpDownloadRequest::TakeAnswer(const Poco::Net::HTTPResponse& response, std::istream& body)
+{
+    if (body.fail()) {
+        RefuseAndClose(TransferStatus::ConnectionFailed);
         return;
     }
+    responseStream = &body;
+    lengthKnown.store(responseLength >= 0);
+    contentLength.store(responseLength);
 
-    try {
-        Poco::Net::HTTPResponse response;
-        Poco::URI current = uri;
-        std::istream* body = &Exchange(current, credentials.get(), response);
-        for (int redirects = 0; IsRedirect(response.getStatus()); ++redirects) {
-            if (redirects == MaxRedirects) {
-                Logger().Error(LogCategory::Web, "Too many redirects for ", MaskPassword(url));
-                session->reset();
-                Refuse(TransferStatus::Error);
-                return;
-            }
-            const std::string location = response.get("Location", "");
-            Poco::URI next;
-            if (!ResolveLocation(current, location, next)) {
-                Logger().Error(LogCategory::Web, "Bad response header: Location: ", MaskPassword(location));
-                session->reset();
-                Refuse(TransferStatus::Error);
-                return;
-            }
-            DiscardBody(*body);
-            if (!next.getUserInfo().empty())
-                credentials = CredentialsOf(next);
-            else if (next.getHost() != current.getHost() || next.getPort() != current.getPort())
-                credentials.reset();
-            Logger().Debug(LogCategory::Web, "Redirect to ", MaskPassword(next.toString()));
-            current = next;
-            body = &Exchange(current, credentials.get(), response);
+    switch (response.getStatus()) {
+    case 200:
+    case 201:
+    case 202:
+        accepted = true;
+        if (resumeOffset.load() > 0) {
+            // The server ignored the range: this is the resource from byte 0.
+            rangeIgnored.store(true);
+            bodyOffset.store(0);
+            downloadedSize.store(0);
         }
-
-        if (body->fail()) {
-            session->reset();
-            Refuse(TransferStatus::ConnectionFailed);
-            return;
-        }
-        responseStream = body;
-        lengthKnown.store(responseLength >= 0);
-        contentLength.store(responseLength);
-
-        switch (response.getStatus()) {
-        case 200:
-        case 201:
-        case 202:
-            accepted = true;
-            if (offset > 0) {
-                // The server ignored the range: this is the resource from byte 0.
-                rangeIgnored.store(true);
-                bodyOffset.store(0);
-                downloadedSize.store(0);
-            }
-            break;
-        case 206:
-            accepted = CheckRange(response);
-            break;
-        case 416:
-            CheckUnsatisfiedRange(response);
-            break;
-        default:
-            break;
-        }
-        if (!accepted) {
-            session->reset();
-            responseStream = nullptr;
-        }
-        UpdateProgress();
-    } catch (const std::exception& error) {
-        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
-        session->reset();
-        Refuse(TransferStatus::ConnectionFailed);
+        break;
+    case 206:
+        accepted = CheckRange(response);
+        break;
+    case 416:
+        CheckUnsatisfiedRange(response);
+        break;
+    default:
+        break;
     }
+    if (!accepted) {
+        session->reset();
+        responseStream = nullptr;
+    }
+    UpdateProgress();
 }
 
 std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
@@ -567,8 +496,7 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
     }
     if (tooLarge) {
         Logger().Error(LogCategory::Web, "Response too large (more than ", MaxJsonSize, " bytes): ", MaskPassword(url));
-        session->reset();
-        Refuse(TransferStatus::Error);
+        RefuseAndClose(TransferStatus::Error);
         return false;
     }
     if (status != TransferStatus::Complete)

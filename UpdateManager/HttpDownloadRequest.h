@@ -86,6 +86,24 @@ private:
     // The HTTP client session, which also tells whether it holds unread bytes.
     class Session;
 
+    // The steps of Open.
+    // Resets the outcome of the last transfer.
+    void BeginTransfer();
+    // `url` with "http://" in front unless it begins with "http:/"; false
+    // (refused) for another explicit scheme.
+    bool WithHttpScheme(const std::string& url, std::string& working);
+    // Parses the working URL and takes the credentials of its user-info
+    // part; false (refused) when it cannot be parsed or has no host.
+    bool ParseTarget(const std::string& url, const std::string& working, Poco::URI& uri,
+                     std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials);
+    // Sends the GET and follows up to MaxRedirects redirects; the final
+    // answer's body, or null when a redirect was refused.
+    std::istream* FollowRedirects(const std::string& url, Poco::URI current,
+                                  std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials,
+                                  Poco::Net::HTTPResponse& response);
+    // Accepts or refuses the final answer by its status.
+    void TakeAnswer(const Poco::Net::HTTPResponse& response, std::istream& body);
+
     // Sends one GET to `uri` and reads the answer's header.
     std::istream& Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
                            Poco::Net::HTTPResponse& response);
@@ -100,6 +118,8 @@ private:
     // The peer has closed the connection (nothing left to read but its end).
     bool PeerClosed() const;
     void Refuse(TransferStatus outcome);
+    // Refuse, closing the connection.
+    void RefuseAndClose(TransferStatus outcome);
     void UpdateProgress();
 
     std::unique_ptr<Session> session;
