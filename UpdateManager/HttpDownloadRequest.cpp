@@ -19,10 +19,9 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
-#include <limits>
 #include <ostream>
 #include <sstream>
-#include <stdexcept>
+#include <string_view>
 #include <typeinfo>
 
 namespace Quendal {
@@ -363,23 +362,15 @@ void HttpDownloadRequest::CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& r
     const std::size_t slash = value.rfind('/');
     if (slash == std::string::npos)
         return;
-    const std::string text = value.substr(slash + 1);
-    try {
-        // std::stoull takes "-1" as the largest number; a negative total
-        // is as unreadable as letters.
-        const std::size_t sign = text.find_first_not_of(" \t\n\v\f\r");
-        if (sign != std::string::npos && text[sign] == '-')
-            throw std::invalid_argument("negative");
-        const unsigned long long total = std::stoull(text);
-        if (total > static_cast<unsigned long long>(std::numeric_limits<int64_t>::max()))
-            throw std::out_of_range("total");
-        contentLength.store(static_cast<int64_t>(total) - bodyOffset.load());
-        lengthKnown.store(true);
-        accepted = contentLength.load() == 0;
-    } catch (const std::logic_error&) {
+    int64_t total = 0;
+    if (!ParseRangeTotal(std::string_view(value).substr(slash + 1), total)) {
         Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", value);
         status = TransferStatus::Error;
+        return;
     }
+    contentLength.store(total - bodyOffset.load());
+    lengthKnown.store(true);
+    accepted = contentLength.load() == 0;
 }
 
 bool HttpDownloadRequest::PeerClosed() const

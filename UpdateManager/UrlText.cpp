@@ -6,7 +6,6 @@
 #include <boost/algorithm/string/predicate.hpp>
 
 #include <exception>
-#include <limits>
 
 namespace Quendal {
 namespace UpdateManager {
@@ -30,20 +29,23 @@ std::size_t SchemeNameLength(std::string_view url)
     return i;
 }
 
-// Reads a decimal number of at most 63 bits from text[pos..]; false when
-// there is none or it does not fit.
-bool ParseNumber(std::string_view text, std::size_t& pos, int64_t& value)
+// Reads "<digits>" at the start of `text` and moves past it.
+bool TakeNumber(std::string_view& text, int64_t& value)
 {
-    const std::size_t start = pos;
-    value = 0;
-    while (pos < text.size() && IsAsciiDigit(text[pos])) {
-        const int digit = text[pos] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-        ++pos;
-    }
-    return pos > start;
+    std::size_t used = 0;
+    if (!ParseLeadingDigits(text, value, used))
+        return false;
+    text.remove_prefix(used);
+    return true;
+}
+
+// Moves past `c` when `text` starts with it.
+bool TakeChar(std::string_view& text, char c)
+{
+    if (text.empty() || text.front() != c)
+        return false;
+    text.remove_prefix(1);
+    return true;
 }
 
 } // namespace
@@ -116,20 +118,28 @@ bool ParseContentRange(std::string_view value, ContentRange& range)
 {
     if (!boost::algorithm::istarts_with(value, "bytes "))
         return false;
-    std::size_t pos = 6;
-    while (pos < value.size() && value[pos] == ' ')
-        ++pos;
-    if (!ParseNumber(value, pos, range.first) || pos >= value.size() || value[pos++] != '-')
-        return false;
-    if (!ParseNumber(value, pos, range.last) || pos >= value.size() || value[pos++] != '/')
-        return false;
-    if (pos < value.size() && value[pos] == '*') {
-        range.total = -1;
-        ++pos;
-    } else if (!ParseNumber(value, pos, range.total)) {
-        return false;
+    value.remove_prefix(6);
+    while (TakeChar(value, ' ')) {
     }
-    return pos == value.size() && range.last >= range.first;
+    ContentRange read;
+    if (!TakeNumber(value, read.first) || !TakeChar(value, '-') || !TakeNumber(value, read.last) ||
+        !TakeChar(value, '/'))
+        return false;
+    if (!TakeChar(value, '*') && !TakeNumber(value, read.total))
+        return false;
+    if (!value.empty() || read.last < read.first)
+        return false;
+    range = read;
+    return true;
+}
+
+bool ParseRangeTotal(std::string_view text, int64_t& total)
+{
+    while (!text.empty() && IsAsciiSpace(text.front()))
+        text.remove_prefix(1);
+    TakeChar(text, '+');
+    std::size_t used = 0;
+    return ParseLeadingDigits(text, total, used);
 }
 
 } // namespace UpdateManager

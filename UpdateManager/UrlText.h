@@ -43,8 +43,13 @@ struct ContentRange {
 
 // "bytes first-last/total" or "bytes first-last/*" (more spaces allowed
 // after "bytes", its case ignored), with last >= first; false otherwise.
-// `range` may be changed also when false is returned.
 bool ParseContentRange(std::string_view value, ContentRange& range);
+
+// The total after the last '/' of a 416 answer's "Content-Range", read as
+// strtoull reads it: leading white space, an optional '+', digits; what
+// follows is ignored. False when there are no digits or the total does not
+// fit in 63 bits.
+bool ParseRangeTotal(std::string_view text, int64_t& total);
 
 } // namespace UpdateManager
 } // namespace Quendal

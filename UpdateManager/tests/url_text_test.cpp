@@ -1,5 +1,5 @@
 // URL text and header values: password masking, the two scheme tests, the
-// user-info split, Location targets and Content-Range values.
+// user-info split, Location targets, Content-Range values and 416 totals.
 
 #include "UpdateManager/UrlText.h"
 
@@ -167,6 +167,38 @@ TEST(UrlText, ContentRangeValues)
             EXPECT_EQ(range.last, c.last) << c.value;
             EXPECT_EQ(range.total, c.total) << c.value;
         }
+    }
+}
+
+// The total of a 416 answer, after the last '/', is read as strtoull reads it.
+TEST(UrlText, RangeTotalsOfUnsatisfiableAnswers)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        int64_t total;
+    } cases[] = {
+        {"5000", true, 5000},
+        {"0", true, 0},
+        {" \t5000", true, 5000},
+        {"+5000", true, 5000},
+        {"5000 ", true, 5000},
+        {"5000abc", true, 5000},
+        {"9223372036854775807", true, 9223372036854775807},
+        {"9223372036854775808", false, 0},
+        {"99999999999999999999", false, 0},
+        {"-1", false, 0},
+        {" -1", false, 0},
+        {"+-1", false, 0},
+        {"+ 1", false, 0},
+        {"abc", false, 0},
+        {"*", false, 0},
+        {"", false, 0},
+    };
+    for (const Case& c : cases) {
+        int64_t total = -7;
+        EXPECT_EQ(ParseRangeTotal(c.text, total), c.ok) << c.text;
+        EXPECT_EQ(total, c.ok ? c.total : -7) << c.text;
     }
 }
 
