@@ -52,9 +52,13 @@ std::unique_ptr<Poco::Net::HTTPBasicCredentials> CredentialsOf(const Poco::URI& 
     return std::make_unique<Poco::Net::HTTPBasicCredentials>(user, password);
 }
 
-bool IsRedirect(int code)
+using Poco::Net::HTTPResponse;
+
+bool IsRedirect(HTTPResponse::HTTPStatus code)
 {
-    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+    return code == HTTPResponse::HTTP_MOVED_PERMANENTLY || code == HTTPResponse::HTTP_FOUND ||
+           code == HTTPResponse::HTTP_SEE_OTHER || code == HTTPResponse::HTTP_TEMPORARY_REDIRECT ||
+           code == HTTPResponse::HTTP_PERMANENT_REDIRECT;
 }
 
 double Fraction(int64_t done, int64_t total)
@@ -222,9 +226,9 @@ void HttpDownloadRequest::TakeAnswer(const Poco::Net::HTTPResponse& response, st
     contentLength.store(responseLength);
 
     switch (response.getStatus()) {
-    case 200:
-    case 201:
-    case 202:
+    case HTTPResponse::HTTP_OK:
+    case HTTPResponse::HTTP_CREATED:
+    case HTTPResponse::HTTP_ACCEPTED:
         accepted = true;
         if (resumeOffset.load() > 0) {
             // The server ignored the range: this is the resource from byte 0.
@@ -233,10 +237,10 @@ void HttpDownloadRequest::TakeAnswer(const Poco::Net::HTTPResponse& response, st
             downloadedSize.store(0);
         }
         break;
-    case 206:
+    case HTTPResponse::HTTP_PARTIAL_CONTENT:
         accepted = CheckRange(response);
         break;
-    case 416:
+    case HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE:
         CheckUnsatisfiedRange(response);
         break;
     default:
