@@ -21,10 +21,14 @@ namespace UpdateManager {
 
 namespace {
 
-// The reason of the last failed file call.
-std::string LastError(int error)
+// Logs the file call that has just failed, with the reason errno holds,
+// and gives Failed.
+DownloadState FileCallFailed(const char* action, const std::string& file, const char* detail)
 {
-    return error != 0 ? std::generic_category().message(error) : std::string("unknown error");
+    const int error = errno;
+    const std::string reason = error != 0 ? std::generic_category().message(error) : std::string("unknown error");
+    Logger().Error(LogCategory::Download, action, file, detail, reason);
+    return DownloadState::Failed;
 }
 
 } // namespace
@@ -208,11 +212,8 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     const std::string text = target.string();
     errno = 0;
     std::ofstream file(target.c_str(), std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-    if (!file) {
-        const int error = errno;
-        Logger().Error(LogCategory::Download, "Can't open ", text, " for writing: ", LastError(error));
-        return DownloadState::Failed;
-    }
+    if (!file)
+        return FileCallFailed("Can't open ", text, " for writing: ");
 
     request.SetResumeOffset(data->resumeOffset);
     request.Open(url);
@@ -230,20 +231,15 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
             file.close();
             errno = 0;
             file.open(target.c_str(), std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
-            if (!file) {
-                const int error = errno;
-                Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
-                result = DownloadState::Failed;
-            }
+            if (!file)
+                result = FileCallFailed("Error while writing ", text, ": ");
         }
         progress.store(request.GetProgress());
         while (result == DownloadState::Downloading && request.HasMoreData()) {
             errno = 0;
             const int64_t n = request.ReadChunk(file);
             if (!file) {
-                const int error = errno;
-                Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
-                result = DownloadState::Failed;
+                result = FileCallFailed("Error while writing ", text, ": ");
                 break;
             }
             if (n == 0) {
@@ -266,11 +262,8 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     if (file.is_open()) {
         errno = 0;
         file.close();
-        const int error = errno;
-        if (!file && result != DownloadState::Failed) {
-            Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
-            result = DownloadState::Failed;
-        }
+        if (!file && result != DownloadState::Failed)
+            result = FileCallFailed("Error while writing ", text, ": ");
     }
     return result;
 }

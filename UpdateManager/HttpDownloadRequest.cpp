@@ -134,8 +134,8 @@ void HttpDownloadRequest::Open(const std::string& url)
         if (body)
             TakeAnswer(response, *body);
     } catch (const std::exception& error) {
-        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
-        RefuseAndClose(TransferStatus::ConnectionFailed);
+        session->reset();
+        FailConnection(url, ExceptionText(error));
     }
 }
 
@@ -173,16 +173,23 @@ bool HttpDownloadRequest::ParseTarget(const std::string& url, const std::string&
 {
     try {
         uri = Poco::URI(working);
-        if (uri.getHost().empty())
-            throw Poco::SyntaxException("URL without host", MaskPassword(working));
+        if (uri.getHost().empty()) {
+            FailConnection(url, "Syntax error: URL without host: " + MaskPassword(working));
+            return false;
+        }
         Logger().Debug(LogCategory::Web, "Request URI: ", MaskPassword(uri.toString()));
         credentials = CredentialsOf(uri);
         return true;
     } catch (const std::exception& error) {
-        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
-        Refuse(TransferStatus::ConnectionFailed);
+        FailConnection(url, ExceptionText(error));
         return false;
     }
+}
+
+void HttpDownloadRequest::FailConnection(const std::string& url, const std::string& reason)
+{
+    Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", reason);
+    Refuse(TransferStatus::ConnectionFailed);
 }
 
 std::istream* HttpDownloadRequest::FollowRedirects(const std::string& url, Poco::URI current,

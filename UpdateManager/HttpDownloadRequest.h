@@ -118,6 +118,8 @@ private:
     // The peer has closed the connection (nothing left to read but its end).
     bool PeerClosed() const;
     void Refuse(TransferStatus outcome);
+    // Logs "Error connecting to" the URL and refuses with ConnectionFailed.
+    void FailConnection(const std::string& url, const std::string& reason);
     // Refuse, closing the connection.
     void RefuseAndClose(TransferStatus outcome);
     void UpdateProgress();
