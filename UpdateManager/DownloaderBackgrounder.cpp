@@ -72,6 +72,12 @@ DownloaderBackgrounder::~DownloaderBackgrounder()
     downloader.reset();
 }
 
+DownloaderBackgrounder::Outcome DownloaderBackgrounder::GetOutcome() const
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    return Outcome{GetState(), checksum};
+}
+
 bool DownloaderBackgrounder::IsFinished() const
 {
     const DownloadState current = GetState();
@@ -86,6 +92,7 @@ void DownloaderBackgrounder::Start(Data data)
         std::lock_guard<std::mutex> lock(jobsMutex);
         job = ++postedJobs;
         state.store(static_cast<int>(DownloadState::Idle));
+        checksum.clear();
     }
     try {
         if (boost::algorithm::istarts_with(record->url, "ftp://")) {
@@ -121,11 +128,13 @@ bool DownloaderBackgrounder::IsStopped(int job)
     return job <= stoppedUpTo;
 }
 
-void DownloaderBackgrounder::SetState(int job, DownloadState value)
+void DownloaderBackgrounder::SetState(int job, DownloadState value, std::string computed)
 {
     std::lock_guard<std::mutex> lock(jobsMutex);
-    if (job == postedJobs)
-        state.store(static_cast<int>(value));
+    if (job != postedJobs)
+        return;
+    state.store(static_cast<int>(value));
+    checksum = std::move(computed);
 }
 
 void DownloaderBackgrounder::EndJob(int job)
@@ -162,6 +171,7 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
     std::lock_guard<std::mutex> jobLock(jobMutex);
 
     DownloadState result = DownloadState::Failed;
+    std::string computed;
     std::string text;
     try {
         const fs::path target(data->file);
@@ -194,7 +204,7 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
         Logger().Info(LogCategory::Download, "Download complete (", target, ")");
 
         if (result == DownloadState::Downloading)
-            result = Verify(data, target);
+            result = Verify(data, target, computed);
     } catch (const std::exception& e) {
         Logger().Error(LogCategory::Download, "Error while downloading ", data->url, " to ", text, " : ", e.what());
         result = DownloadState::Failed;
@@ -203,7 +213,7 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
         result = DownloadState::Failed;
     }
     IsStopped(job); // a stop that came too late for this job is used up
-    SetState(job, result);
+    SetState(job, result, std::move(computed));
 }
 
 DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int job, const std::string& url,
@@ -268,7 +278,8 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     return result;
 }
 
-DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::filesystem::path target)
+DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::filesystem::path target,
+                                             std::string& computed)
 {
     DownloadState result = DownloadState::Completed;
     const std::string text = target.string();
@@ -288,13 +299,13 @@ DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::
         result = DownloadState::Failed;
     }
 
-    checksum.clear();
+    computed.clear();
     if (data->checksum.empty()) {
         Logger().Warning(LogCategory::Download, "No expected checksum for ", text, ". Can't verify download.");
     } else {
-        checksum = GetFileChecksum(target);
-        Logger().Debug(LogCategory::Download, "Checksum : '", checksum, "'. Expected: '", data->checksum, "'");
-        if (checksum.empty() || !boost::algorithm::iequals(checksum, data->checksum)) {
+        computed = GetFileChecksum(target);
+        Logger().Debug(LogCategory::Download, "Checksum : '", computed, "'. Expected: '", data->checksum, "'");
+        if (computed.empty() || !boost::algorithm::iequals(computed, data->checksum)) {
             Logger().Error(LogCategory::Download, "Bad checksum for ", text);
             result = DownloadState::Failed;
         }

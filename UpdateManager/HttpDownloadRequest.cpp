@@ -93,16 +93,15 @@ HttpDownloadRequest::~HttpDownloadRequest() = default;
 
 int64_t HttpDownloadRequest::GetTotalSize() const
 {
-    if (!lengthKnown.load())
+    if (!lengthKnown)
         return 0;
-    const int64_t total = bodyOffset.load() + contentLength.load();
+    const int64_t total = bodyOffset + contentLength;
     return total > 0 ? total : 0;
 }
 
 void HttpDownloadRequest::UpdateProgress()
 {
-    progress.store(lengthKnown.load() ? Fraction(downloadedSize.load(), bodyOffset.load() + contentLength.load())
-                                      : 0.0);
+    progress = lengthKnown ? Fraction(downloadedSize, bodyOffset + contentLength) : 0.0;
 }
 
 void HttpDownloadRequest::Refuse(TransferStatus outcome)
@@ -142,16 +141,16 @@ void HttpDownloadRequest::Open(const std::string& url)
 void HttpDownloadRequest::BeginTransfer()
 {
     status = TransferStatus::None;
-    progress.store(0.0);
+    progress = 0.0;
     bytesReceived = 0;
     accepted = false;
     responseStream = nullptr;
-    const int64_t offset = resumeOffset.load();
-    bodyOffset.store(offset > 0 ? offset : 0);
-    downloadedSize.store(bodyOffset.load());
-    contentLength.store(0);
-    lengthKnown.store(false);
-    rangeIgnored.store(false);
+    const int64_t offset = resumeOffset;
+    bodyOffset = offset > 0 ? offset : 0;
+    downloadedSize = bodyOffset;
+    contentLength = 0;
+    lengthKnown = false;
+    rangeIgnored = false;
 }
 
 bool HttpDownloadRequest::WithHttpScheme(const std::string& url, std::string& working)
@@ -229,19 +228,19 @@ void HttpDownloadRequest::TakeAnswer(const Poco::Net::HTTPResponse& response, st
         return;
     }
     responseStream = &body;
-    lengthKnown.store(responseLength >= 0);
-    contentLength.store(responseLength);
+    lengthKnown = responseLength >= 0;
+    contentLength = responseLength;
 
     switch (response.getStatus()) {
     case HTTPResponse::HTTP_OK:
     case HTTPResponse::HTTP_CREATED:
     case HTTPResponse::HTTP_ACCEPTED:
         accepted = true;
-        if (resumeOffset.load() > 0) {
+        if (resumeOffset > 0) {
             // The server ignored the range: this is the resource from byte 0.
-            rangeIgnored.store(true);
-            bodyOffset.store(0);
-            downloadedSize.store(0);
+            rangeIgnored = true;
+            bodyOffset = 0;
+            downloadedSize = 0;
         }
         break;
     case HTTPResponse::HTTP_PARTIAL_CONTENT:
@@ -270,7 +269,7 @@ std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Ne
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
     if (credentials)
         credentials->authenticate(request);
-    const int64_t offset = resumeOffset.load();
+    const int64_t offset = resumeOffset;
     if (offset > 0)
         request.set("Range", "bytes=" + std::to_string(offset) + "-");
 
@@ -347,18 +346,18 @@ bool HttpDownloadRequest::CheckRange(const Poco::Net::HTTPResponse& response)
 {
     const std::string value = response.get("Content-Range", "");
     ContentRange range;
-    bool good = ParseContentRange(value, range) && range.first == bodyOffset.load() &&
+    bool good = ParseContentRange(value, range) && range.first == bodyOffset &&
                 (range.total < 0 || range.last + 1 == range.total);
     const int64_t length = range.last - range.first + 1;
-    if (good && lengthKnown.load() && contentLength.load() != length)
+    if (good && lengthKnown && contentLength != length)
         good = false;
     if (!good) {
         Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", value);
         status = TransferStatus::Error;
         return false;
     }
-    contentLength.store(length);
-    lengthKnown.store(true);
+    contentLength = length;
+    lengthKnown = true;
     return true;
 }
 
@@ -379,9 +378,9 @@ void HttpDownloadRequest::CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& r
         status = TransferStatus::Error;
         return;
     }
-    contentLength.store(total - bodyOffset.load());
-    lengthKnown.store(true);
-    accepted = contentLength.load() == 0;
+    contentLength = total - bodyOffset;
+    lengthKnown = true;
+    accepted = contentLength == 0;
 }
 
 bool HttpDownloadRequest::PeerClosed() const
@@ -400,7 +399,7 @@ bool HttpDownloadRequest::HasMoreData()
 {
     if (!responseStream)
         return false;
-    const bool known = lengthKnown.load();
+    const bool known = lengthKnown;
     if (!known && responseStream->good()) {
         // A body without a length ends where its stream does: look ahead when
         // nothing is buffered, so that its end is seen here and ReadChunk
@@ -417,7 +416,7 @@ bool HttpDownloadRequest::HasMoreData()
     if (responseStream->eof()) {
         // A clean end before the announced length, or a chunked body whose
         // connection closed without the closing chunk, stopped short.
-        bool shortBody = known && bytesReceived < contentLength.load();
+        bool shortBody = known && bytesReceived < contentLength;
         if (!shortBody && !known && responseChunked && responseKeepAlive)
             shortBody = PeerClosed();
         responseStream = nullptr;
@@ -428,11 +427,11 @@ bool HttpDownloadRequest::HasMoreData()
             status = TransferStatus::Complete;
             connectionReusable = responseKeepAlive && (responseLength >= 0 || responseChunked);
             if (!known)
-                progress.store(1.0);
+                progress = 1.0;
         }
         return false;
     }
-    if (known && bytesReceived >= contentLength.load()) {
+    if (known && bytesReceived >= contentLength) {
         status = TransferStatus::Complete;
         connectionReusable = responseKeepAlive && responseLength >= 0 && bytesReceived == responseLength;
         responseStream = nullptr;
@@ -442,8 +441,8 @@ bool HttpDownloadRequest::HasMoreData()
         return true;
     session->reset();
     responseStream = nullptr;
-    status = known && downloadedSize.load() >= bodyOffset.load() + contentLength.load() ? TransferStatus::Error
-                                                                                         : TransferStatus::Interrupted;
+    const bool allHeld = known && downloadedSize >= bodyOffset + contentLength;
+    status = allHeld ? TransferStatus::Error : TransferStatus::Interrupted;
     return false;
 }
 
@@ -475,7 +474,7 @@ int64_t HttpDownloadRequest::ReadChunk(std::ostream& out)
         out.write(buffer, n);
         bytesReceived += n;
         const int64_t position = static_cast<int64_t>(out.tellp());
-        downloadedSize.store(position >= 0 ? position : bodyOffset.load() + bytesReceived);
+        downloadedSize = position >= 0 ? position : bodyOffset + bytesReceived;
         UpdateProgress();
     }
     if (responseStream->bad())
@@ -491,7 +490,7 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
     Open(url);
     if (!accepted)
         return false;
-    bool tooLarge = lengthKnown.load() && contentLength.load() > MaxJsonSize;
+    bool tooLarge = lengthKnown && contentLength > MaxJsonSize;
     while (!tooLarge && HasMoreData()) {
         ReadChunk(text);
         tooLarge = bytesReceived > MaxJsonSize;

@@ -6,10 +6,12 @@
 // and when IsAccepted: ReadChunk while HasMoreData, then GetStatus. When
 // IsRangeIgnored the body starts at byte 0 and the output must be started
 // again. Only http is spoken; a URL without a scheme gets "http://".
+//
+// One thread uses an object at a time (the download worker for a job's
+// request, the engine's thread for a refresh's), so its fields are plain.
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -68,15 +70,15 @@ public:
     bool IsAccepted() const { return accepted; }
     TransferStatus GetStatus() const { return status; }
     // Downloaded size over total size, in 0..1; 0 while the total is unknown.
-    double GetProgress() const { return progress.load(); }
-    int64_t GetDownloadedSize() const { return downloadedSize.load(); }
+    double GetProgress() const { return progress; }
+    int64_t GetDownloadedSize() const { return downloadedSize; }
     // Where the body starts in the resource plus its announced length; 0 when
     // the answer announced no length.
     int64_t GetTotalSize() const;
-    void SetResumeOffset(int64_t offset) { resumeOffset.store(offset); }
+    void SetResumeOffset(int64_t offset) { resumeOffset = offset; }
     // True when a range was asked but the server sent the whole resource
     // from byte 0: the caller must start its output again, not append.
-    bool IsRangeIgnored() const { return rangeIgnored.load(); }
+    bool IsRangeIgnored() const { return rangeIgnored; }
 
     // Fetches a whole body (at most MaxJsonSize bytes) and parses it as
     // JSON. The callback is not called.
@@ -128,17 +130,17 @@ private:
     std::istream* responseStream;
     char buffer[ChunkSize];
     int64_t bytesReceived;
-    std::atomic<double> progress;
-    std::atomic<int64_t> downloadedSize;
+    double progress;
+    int64_t downloadedSize;
     TransferStatus status;
     bool accepted;
-    std::atomic<int64_t> contentLength;
-    std::atomic<int64_t> resumeOffset;
+    int64_t contentLength;
+    int64_t resumeOffset;
 
     // Position of the body's first byte in the resource.
-    std::atomic<int64_t> bodyOffset;
-    std::atomic<bool> lengthKnown;
-    std::atomic<bool> rangeIgnored;
+    int64_t bodyOffset;
+    bool lengthKnown;
+    bool rangeIgnored;
     // Content-Length of the current answer (-1: none) and how its body ends.
     int64_t responseLength;
     bool responseChunked;

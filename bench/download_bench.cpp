@@ -159,7 +159,8 @@ void DownloaderBackgrounderJob(benchmark::State& state)
         while (!downloader.IsFinished())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (downloader.GetState() != DownloadState::Completed || downloader.GetChecksum() != setup->md5) {
+        const DownloaderBackgrounder::Outcome outcome = downloader.GetOutcome();
+        if (outcome.state != DownloadState::Completed || outcome.checksum != setup->md5) {
             state.SkipWithError("the download did not complete with the right checksum");
             break;
         }

@@ -145,7 +145,7 @@ TEST_F(DownloadJob, CompletesAndChecksTheWholeFile)
         EXPECT_EQ(WaitForEnd(*downloader), c.state);
 
         EXPECT_EQ(ReadFile(target), payload); // a failed check leaves the file
-        EXPECT_EQ(downloader->GetChecksum(), c.checksum == Expected::None ? std::string() : md5);
+        EXPECT_EQ(downloader->GetOutcome().checksum, c.checksum == Expected::None ? std::string() : md5);
         EXPECT_DOUBLE_EQ(downloader->GetProgress(), 1.0);
         EXPECT_GE(log.IndexOf(c.line, before), 0);
         const int start = log.IndexOf("HttpDownload Start " + url + " -> \"" + target + "\" (expected size: " +
@@ -157,6 +157,32 @@ TEST_F(DownloadJob, CompletesAndChecksTheWholeFile)
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_FALSE(requests[0].hasRange);
     }
+}
+
+// The checksum is handed out with the state word of the job that computed it.
+TEST_F(DownloadJob, TheChecksumComesWithItsState)
+{
+    const std::string url = Serve();
+    const std::string other = DownloadPayload(10000, 5);
+    server.AddContent("/files/other.bin", other);
+
+    downloader->Start(Record(url, target));
+    ASSERT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
+    DownloaderBackgrounder::Outcome outcome = downloader->GetOutcome();
+    EXPECT_EQ(outcome.state, DownloadState::Completed);
+    EXPECT_EQ(outcome.checksum, md5);
+
+    server.SetFault("/files/other.bin", Fault::Trickle(1024, std::chrono::milliseconds(20)), 1);
+    downloader->Start(DownloaderBackgrounder::Data(server.Url("/files/other.bin"), scratch.File("other.bin"),
+                                                   testserver::Md5Hex(other), 10000, 0));
+    outcome = downloader->GetOutcome();
+    EXPECT_FALSE(outcome.state == DownloadState::Completed);
+    EXPECT_EQ(outcome.checksum, "") << "the last job's checksum went with its state";
+
+    ASSERT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
+    outcome = downloader->GetOutcome();
+    EXPECT_EQ(outcome.state, DownloadState::Completed);
+    EXPECT_EQ(outcome.checksum, testserver::Md5Hex(other));
 }
 
 TEST_F(DownloadJob, ResumesAfterAnInterruptedTransfer)
