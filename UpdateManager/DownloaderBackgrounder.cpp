@@ -257,7 +257,6 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
                 break;
             }
             progress.store(request.GetProgress());
-            downloadedSize = request.GetDownloadedSize();
             if (IsStopped(job))
                 result = DownloadState::Paused;
         }
@@ -287,7 +286,6 @@ DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::
     // The transfer's total; when the server gave none, the release's size.
     const int64_t expected = totalSize > 0 ? totalSize : data->expectedSize;
     const int64_t measured = static_cast<int64_t>(GetFileSizeOrZero(target));
-    downloadedSize = measured;
     if (expected <= 0) {
         Logger().Error(LogCategory::Download, "Invalid expected size for ", data->file, " (", totalSize, ")");
     } else if (measured != expected) {

@@ -31,7 +31,6 @@ class DownloaderBackgrounder {
 public:
     // What one job downloads.
     struct Data {
-        Data() = default;
         Data(std::string url, std::string file, std::string checksum, int64_t expectedSize, int64_t resumeOffset);
 
         std::string url;
@@ -98,8 +97,7 @@ private:
     // The state word (a DownloadState): stored under jobsMutex, loaded anywhere.
     std::atomic<int> state{static_cast<int>(DownloadState::Idle)};
     HttpDownloadRequest request;
-    int64_t downloadedSize = 0; // worker only
-    int64_t totalSize = 0;      // worker only
+    int64_t totalSize = 0; // worker only: the transfer's total, which Verify expects
     std::string checksum; // guarded by jobsMutex; set with the state word
     std::mutex jobMutex;  // held by a job from its start to its end
 

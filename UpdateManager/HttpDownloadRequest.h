@@ -71,6 +71,8 @@ public:
     TransferStatus GetStatus() const { return status; }
     // Downloaded size over total size, in 0..1; 0 while the total is unknown.
     double GetProgress() const { return progress; }
+    // The put position of the output after the last chunk; after Open, the
+    // part already held. The design's; nothing in the engine reads it.
     int64_t GetDownloadedSize() const { return downloadedSize; }
     // Where the body starts in the resource plus its announced length; 0 when
     // the answer announced no length.
@@ -81,7 +83,7 @@ public:
     bool IsRangeIgnored() const { return rangeIgnored; }
 
     // Fetches a whole body (at most MaxJsonSize bytes) and parses it as
-    // JSON. The callback is not called.
+    // JSON. The callback is the design's and is never called.
     bool GetJson(const std::string& url, boost::property_tree::ptree& out, std::function<void(double)> callback);
 
 private:
