@@ -60,8 +60,9 @@ DownloaderBackgrounder::Data::Data(std::string url, std::string file, std::strin
 {
 }
 
-DownloaderBackgrounder::DownloaderBackgrounder(const std::string& name)
+DownloaderBackgrounder::DownloaderBackgrounder(const std::string& name, std::chrono::milliseconds timeout)
     : downloader(ActiveDownloader::Create(name))
+    , request(timeout)
 {
 }
 

@@ -9,6 +9,7 @@
 #include <boost/filesystem/path.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -40,8 +41,10 @@ public:
         int64_t resumeOffset = 0; // size of the partial file to continue; 0 = fresh
     };
 
-    // Starts the worker thread, named after the product ("soft/SKU").
-    explicit DownloaderBackgrounder(const std::string& name);
+    // Starts the worker thread, named after the product ("soft/SKU"); the
+    // request's socket time-out is `timeout`.
+    explicit DownloaderBackgrounder(const std::string& name,
+                                    std::chrono::milliseconds timeout = HttpDownloadRequest::DefaultTimeout);
     // Stops the running job, cancels queued ones and joins the worker.
     ~DownloaderBackgrounder();
 

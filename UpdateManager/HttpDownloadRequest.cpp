@@ -79,13 +79,13 @@ public:
     bool HoldsUnreadBytes() const { return buffered() > 0; }
 };
 
-HttpDownloadRequest::HttpDownloadRequest()
+HttpDownloadRequest::HttpDownloadRequest(std::chrono::milliseconds timeout)
     : session(std::make_unique<Session>()), responseStream(nullptr), bytesReceived(0),
       progress(0.0), downloadedSize(0), status(TransferStatus::None), accepted(false), contentLength(0),
       resumeOffset(0), bodyOffset(0), lengthKnown(false), rangeIgnored(false), responseLength(-1),
       responseChunked(false), responseKeepAlive(false), connectionReusable(false)
 {
-    session->setTimeout(Poco::Timespan(TimeoutSeconds, 0));
+    session->setTimeout(Poco::Timespan(std::chrono::duration_cast<std::chrono::microseconds>(timeout).count()));
     session->setKeepAlive(true);
 }
 

@@ -12,6 +12,7 @@
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -44,10 +45,10 @@ public:
     // Largest body GetJson reads.
     static constexpr int64_t MaxJsonSize = 4 * 1024 * 1024;
     static constexpr int MaxRedirects = 5;
-    // Socket time-out for connecting, sending and receiving, in seconds.
-    static constexpr int TimeoutSeconds = 10;
+    // Socket time-out for connecting, sending and receiving.
+    static constexpr std::chrono::milliseconds DefaultTimeout = std::chrono::seconds(10);
 
-    HttpDownloadRequest();
+    explicit HttpDownloadRequest(std::chrono::milliseconds timeout = DefaultTimeout);
     ~HttpDownloadRequest();
     HttpDownloadRequest(const HttpDownloadRequest&) = delete;
     HttpDownloadRequest& operator=(const HttpDownloadRequest&) = delete;

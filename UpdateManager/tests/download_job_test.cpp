@@ -198,6 +198,8 @@ TEST_F(DownloadJob, ResumesAfterAnInterruptedTransfer)
         {"early clean close", Fault::CloseAfter(cut), true},
         {"stall until the time-out", Fault::StallAfter(cut), true},
     };
+    // A short time-out, so that the stall ends soon.
+    downloader = std::make_unique<DownloaderBackgrounder>("soft/TEST", std::chrono::milliseconds(1000));
     const std::string url = Serve();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
