@@ -17,10 +17,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -636,6 +638,55 @@ TEST_F(DownloadJob, WriteFailureFailsAtOnce)
     EXPECT_EQ(Requests().size(), 1u);
 }
 
+// A test server that holds each answer until the test lets it go, so that a
+// job can be looked at while it waits in Open for the header.
+class HeldAnswers {
+public:
+    HeldAnswers()
+    {
+        server.SetRequestObserver([this](const testserver::RecordedRequest&) { Hold(); });
+        server.Start();
+    }
+    ~HeldAnswers()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            released = true;
+        }
+        changed.notify_all();
+        server.Stop();
+    }
+    HeldAnswers(const HeldAnswers&) = delete;
+    HeldAnswers& operator=(const HeldAnswers&) = delete;
+
+    TestServer& Server() { return server; }
+
+    void LetOneGo()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++passes;
+        }
+        changed.notify_all();
+    }
+
+private:
+    // On the server's connection thread, after the request was recorded.
+    void Hold()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return released || passes > 0; });
+        if (!released)
+            --passes;
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int passes = 0;
+    bool released = false;
+    TestServer server; // declared last: stopped before the members above go
+};
+
 TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
 {
     struct Case {
@@ -650,6 +701,8 @@ TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
         {"no announced size", 4000, 0, 0.0},
     };
     const std::string url = Serve();
+    HeldAnswers held;
+    held.Server().AddContent(FilePath, payload);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // A job cut after 50000 bytes leaves a value that no case expects.
@@ -661,18 +714,16 @@ TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
         ASSERT_GT(left, 0.0);
         ASSERT_LT(left, 0.4);
 
-        // The answer is held back, so the first value can be read.
-        Fault slow;
-        slow.delayBeforeHeaders = std::chrono::milliseconds(500);
-        server.SetFault(FilePath, slow, 1);
+        // Once the held server has the request, the job waits for the answer
+        // with its first value set.
         WriteFile(target, payload.substr(0, static_cast<std::size_t>(c.partial)));
-        downloader->Start(DownloaderBackgrounder::Data(url, target, md5, c.expectedSize, c.partial));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while ((downloader->GetState() == DownloadState::Idle || downloader->GetProgress() == left) &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const std::size_t before = held.Server().RequestCount();
+        downloader->Start(DownloaderBackgrounder::Data(held.Server().Url(FilePath), target, md5, c.expectedSize,
+                                                       c.partial));
+        ASSERT_TRUE(held.Server().WaitForRequests(before + 1, std::chrono::seconds(30)));
         ASSERT_EQ(downloader->GetState(), DownloadState::Downloading);
         EXPECT_DOUBLE_EQ(downloader->GetProgress(), c.progress);
+        held.LetOneGo();
         EXPECT_EQ(WaitForEnd(*downloader), DownloadState::Completed);
         EXPECT_EQ(ReadFile(target), payload);
     }
