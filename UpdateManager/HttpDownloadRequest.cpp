@@ -1,6 +1,7 @@
 #include "UpdateManager/HttpDownloadRequest.h"
 
 #include "Common/Log.h"
+#include "UpdateManager/JsonNesting.h"
 #include "UpdateManager/UrlText.h"
 
 #include <Poco/Exception.h>
@@ -502,6 +503,12 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
     }
     if (status != TransferStatus::Complete)
         return false;
+    // The JSON reader is recursive: deep nesting would exhaust the stack.
+    if (!JsonNestingWithinLimit(text.str())) {
+        Logger().Error(LogCategory::Web, "Response nested too deeply (more than ", MaxJsonNesting, " levels): ",
+                       MaskPassword(url));
+        return false;
+    }
     try {
         boost::property_tree::read_json(text, out);
     } catch (const boost::property_tree::json_parser::json_parser_error& error) {

@@ -83,8 +83,9 @@ public:
     // from byte 0: the caller must start its output again, not append.
     bool IsRangeIgnored() const { return rangeIgnored; }
 
-    // Fetches a whole body (at most MaxJsonSize bytes) and parses it as
-    // JSON. The callback is the design's and is never called.
+    // Fetches a whole body (at most MaxJsonSize bytes) and parses it as JSON;
+    // false, with an error line, for text nested deeper than MaxJsonNesting
+    // (JsonNesting.h). The callback is the design's and is never called.
     bool GetJson(const std::string& url, boost::property_tree::ptree& out, std::function<void(double)> callback);
 
 private:
