@@ -14,7 +14,6 @@
 #include <Poco/Timespan.h>
 #include <Poco/URI.h>
 
-#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
