@@ -59,10 +59,11 @@ public:
     // ended. Jobs started later are not affected.
     void Stop(bool wait);
 
-    // What the job started last has come to: its state word and the MD5 (hex)
-    // its verification computed, empty before verification and when no
-    // checksum was expected. The two are set and read together, so the
-    // checksum that comes with Completed is the completed job's.
+    // What the job started last has come to, taken in one step (both are set
+    // together under one lock): its state word and the MD5 (lower-case hex)
+    // its verification computed. Use the checksum once `state` is Completed:
+    // it is then the completed file's. It is empty before verification and
+    // when no checksum was expected.
     struct Outcome {
         DownloadState state = DownloadState::Idle;
         std::string checksum;
