@@ -104,7 +104,8 @@ void DownloaderBackgrounder::Start(Data data)
             record->url = "http://" + record->url;
         downloader->Post([this, record, job] { HttpDownload(record, job); });
     } catch (const std::exception& e) {
-        Logger().Error(LogCategory::Download, "Can't queue the download of ", MaskPassword(record->url), ": ", e.what());
+        Logger().Error(LogCategory::Download, "Can't queue the download of ", MaskPassword(record->url), ": ",
+                       e.what());
         SetState(job, DownloadState::Failed);
         EndJob(job);
     }
@@ -177,8 +178,8 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
     try {
         const fs::path target(data->file);
         text = target.string();
-        Logger().Info(LogCategory::Download, "HttpDownload Start ", MaskPassword(data->url), " -> ", target, " (expected size: ", data->expectedSize,
-                    ", checksum: ", data->checksum);
+        Logger().Info(LogCategory::Download, "HttpDownload Start ", MaskPassword(data->url), " -> ", target,
+                      " (expected size: ", data->expectedSize, ", checksum: ", data->checksum);
 
         if (IsStopped(job)) {
             result = DownloadState::Paused; // stopped before it began
@@ -207,10 +208,12 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
         if (result == DownloadState::Downloading)
             result = Verify(data, target, computed);
     } catch (const std::exception& e) {
-        Logger().Error(LogCategory::Download, "Error while downloading ", MaskPassword(data->url), " to ", text, " : ", e.what());
+        Logger().Error(LogCategory::Download, "Error while downloading ", MaskPassword(data->url), " to ", text, " : ",
+                       e.what());
         result = DownloadState::Failed;
     } catch (...) {
-        Logger().Error(LogCategory::Download, "Error while downloading ", MaskPassword(data->url), " to ", text, " : unknown exception");
+        Logger().Error(LogCategory::Download, "Error while downloading ", MaskPassword(data->url), " to ", text,
+                       " : unknown exception");
         result = DownloadState::Failed;
     }
     IsStopped(job); // a stop that came too late for this job is used up
