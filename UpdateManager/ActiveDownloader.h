@@ -19,7 +19,8 @@ public:
     // Builds the worker and starts its thread.
     static std::unique_ptr<ActiveDownloader> Create(const std::string& name);
 
-    // Objects are made through Create; this one has no thread yet.
+    // The design's constructor: the engine makes workers only through
+    // Create; one built here has no thread (tests build one so).
     explicit ActiveDownloader(const std::string& name);
     // Runs every task posted so far, then ends and joins the thread.
     virtual ~ActiveDownloader();
@@ -29,8 +30,6 @@ public:
 
     // Any thread.
     void Post(Task task);
-
-    const std::string& GetName() const { return name; }
 
 private:
     void Run();

@@ -3,13 +3,13 @@
 #include "Common/Globals.h"
 #include "Common/Helpers.h"
 #include "Common/Log.h"
+#include "UpdateManager/UrlText.h"
 
 #include <Poco/URI.h>
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem/operations.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <exception>
 #include <fstream>
@@ -21,27 +21,14 @@ namespace UpdateManager {
 
 namespace {
 
-
-// True when the text begins with "<scheme>://".
-bool HasScheme(const std::string& url)
+// Logs the file call that has just failed, with the reason errno holds,
+// and gives Failed.
+DownloadState FileCallFailed(const char* action, const std::string& file, const char* detail)
 {
-    const std::size_t separator = url.find("://");
-    if (separator == std::string::npos || separator == 0)
-        return false;
-    if (!std::isalpha(static_cast<unsigned char>(url[0])))
-        return false;
-    for (std::size_t i = 1; i < separator; ++i) {
-        const unsigned char c = static_cast<unsigned char>(url[i]);
-        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return true;
-}
-
-// The reason of the last failed file call.
-std::string LastError(int error)
-{
-    return error != 0 ? std::generic_category().message(error) : std::string("unknown error");
+    const int error = errno;
+    const std::string reason = error != 0 ? std::generic_category().message(error) : std::string("unknown error");
+    Logger().Error(LogCategory::Download, action, file, detail, reason);
+    return DownloadState::Failed;
 }
 
 } // namespace
@@ -73,8 +60,9 @@ DownloaderBackgrounder::Data::Data(std::string url, std::string file, std::strin
 {
 }
 
-DownloaderBackgrounder::DownloaderBackgrounder(const std::string& name)
+DownloaderBackgrounder::DownloaderBackgrounder(const std::string& name, std::chrono::milliseconds timeout)
     : downloader(ActiveDownloader::Create(name))
+    , request(timeout)
 {
 }
 
@@ -83,6 +71,12 @@ DownloaderBackgrounder::~DownloaderBackgrounder()
     // The jobs use the members below: end them and the worker first.
     Stop(true);
     downloader.reset();
+}
+
+DownloaderBackgrounder::Outcome DownloaderBackgrounder::GetOutcome() const
+{
+    std::lock_guard<std::mutex> lock(jobsMutex);
+    return Outcome{GetState(), checksum};
 }
 
 bool DownloaderBackgrounder::IsFinished() const
@@ -99,17 +93,19 @@ void DownloaderBackgrounder::Start(Data data)
         std::lock_guard<std::mutex> lock(jobsMutex);
         job = ++postedJobs;
         state.store(static_cast<int>(DownloadState::Idle));
+        checksum.clear();
     }
     try {
         if (boost::algorithm::istarts_with(record->url, "ftp://")) {
             downloader->Post([this, record, job] { FtpDownload(record, job); });
             return;
         }
-        if (!HasScheme(record->url))
+        if (!StartsWithSchemeColonSlashSlash(record->url))
             record->url = "http://" + record->url;
         downloader->Post([this, record, job] { HttpDownload(record, job); });
     } catch (const std::exception& e) {
-        Logger().Error(LogCategory::Download, "Can't queue the download of ", record->url, ": ", e.what());
+        Logger().Error(LogCategory::Download, "Can't queue the download of ", MaskPassword(record->url), ": ",
+                       e.what());
         SetState(job, DownloadState::Failed);
         EndJob(job);
     }
@@ -134,11 +130,13 @@ bool DownloaderBackgrounder::IsStopped(int job)
     return job <= stoppedUpTo;
 }
 
-void DownloaderBackgrounder::SetState(int job, DownloadState value)
+void DownloaderBackgrounder::SetState(int job, DownloadState value, std::string computed)
 {
     std::lock_guard<std::mutex> lock(jobsMutex);
-    if (job == postedJobs)
-        state.store(static_cast<int>(value));
+    if (job != postedJobs)
+        return;
+    state.store(static_cast<int>(value));
+    checksum = std::move(computed);
 }
 
 void DownloaderBackgrounder::EndJob(int job)
@@ -162,7 +160,7 @@ void DownloaderBackgrounder::FtpDownload(std::shared_ptr<Data> data, int job)
     std::lock_guard<std::mutex> jobLock(jobMutex);
     try {
         IsStopped(job);
-        Logger().Error(LogCategory::Download, "Can't download ", data->url, ": FTP is not supported");
+        Logger().Error(LogCategory::Download, "Can't download ", MaskPassword(data->url), ": FTP is not supported");
     } catch (...) {
     }
     SetState(job, DownloadState::Failed);
@@ -175,12 +173,13 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
     std::lock_guard<std::mutex> jobLock(jobMutex);
 
     DownloadState result = DownloadState::Failed;
+    std::string computed;
     std::string text;
     try {
         const fs::path target(data->file);
         text = target.string();
-        Logger().Info(LogCategory::Download, "HttpDownload Start ", data->url, " -> ", target, " (expected size: ", data->expectedSize,
-                    ", checksum: ", data->checksum);
+        Logger().Info(LogCategory::Download, "HttpDownload Start ", MaskPassword(data->url), " -> ", target,
+                      " (expected size: ", data->expectedSize, ", checksum: ", data->checksum);
 
         if (IsStopped(job)) {
             result = DownloadState::Paused; // stopped before it began
@@ -207,16 +206,18 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
         Logger().Info(LogCategory::Download, "Download complete (", target, ")");
 
         if (result == DownloadState::Downloading)
-            result = Verify(data, target);
+            result = Verify(data, target, computed);
     } catch (const std::exception& e) {
-        Logger().Error(LogCategory::Download, "Error while downloading ", data->url, " to ", text, " : ", e.what());
+        Logger().Error(LogCategory::Download, "Error while downloading ", MaskPassword(data->url), " to ", text, " : ",
+                       e.what());
         result = DownloadState::Failed;
     } catch (...) {
-        Logger().Error(LogCategory::Download, "Error while downloading ", data->url, " to ", text, " : unknown exception");
+        Logger().Error(LogCategory::Download, "Error while downloading ", MaskPassword(data->url), " to ", text,
+                       " : unknown exception");
         result = DownloadState::Failed;
     }
     IsStopped(job); // a stop that came too late for this job is used up
-    SetState(job, result);
+    SetState(job, result, std::move(computed));
 }
 
 DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int job, const std::string& url,
@@ -225,11 +226,8 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     const std::string text = target.string();
     errno = 0;
     std::ofstream file(target.c_str(), std::ios_base::out | std::ios_base::app | std::ios_base::binary);
-    if (!file) {
-        const int error = errno;
-        Logger().Error(LogCategory::Download, "Can't open ", text, " for writing: ", LastError(error));
-        return DownloadState::Failed;
-    }
+    if (!file)
+        return FileCallFailed("Can't open ", text, " for writing: ");
 
     request.SetResumeOffset(data->resumeOffset);
     request.Open(url);
@@ -247,20 +245,15 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
             file.close();
             errno = 0;
             file.open(target.c_str(), std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
-            if (!file) {
-                const int error = errno;
-                Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
-                result = DownloadState::Failed;
-            }
+            if (!file)
+                result = FileCallFailed("Error while writing ", text, ": ");
         }
         progress.store(request.GetProgress());
         while (result == DownloadState::Downloading && request.HasMoreData()) {
             errno = 0;
             const int64_t n = request.ReadChunk(file);
             if (!file) {
-                const int error = errno;
-                Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
-                result = DownloadState::Failed;
+                result = FileCallFailed("Error while writing ", text, ": ");
                 break;
             }
             if (n == 0) {
@@ -268,7 +261,6 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
                 break;
             }
             progress.store(request.GetProgress());
-            downloadedSize = request.GetDownloadedSize();
             if (IsStopped(job))
                 result = DownloadState::Paused;
         }
@@ -283,16 +275,14 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
     if (file.is_open()) {
         errno = 0;
         file.close();
-        const int error = errno;
-        if (!file && result != DownloadState::Failed) {
-            Logger().Error(LogCategory::Download, "Error while writing ", text, ": ", LastError(error));
-            result = DownloadState::Failed;
-        }
+        if (!file && result != DownloadState::Failed)
+            result = FileCallFailed("Error while writing ", text, ": ");
     }
     return result;
 }
 
-DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::filesystem::path target)
+DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::filesystem::path target,
+                                             std::string& computed)
 {
     DownloadState result = DownloadState::Completed;
     const std::string text = target.string();
@@ -300,7 +290,6 @@ DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::
     // The transfer's total; when the server gave none, the release's size.
     const int64_t expected = totalSize > 0 ? totalSize : data->expectedSize;
     const int64_t measured = static_cast<int64_t>(GetFileSizeOrZero(target));
-    downloadedSize = measured;
     if (expected <= 0) {
         Logger().Error(LogCategory::Download, "Invalid expected size for ", data->file, " (", totalSize, ")");
     } else if (measured != expected) {
@@ -312,13 +301,13 @@ DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::
         result = DownloadState::Failed;
     }
 
-    checksum.clear();
+    computed.clear();
     if (data->checksum.empty()) {
         Logger().Warning(LogCategory::Download, "No expected checksum for ", text, ". Can't verify download.");
     } else {
-        checksum = GetFileChecksum(target);
-        Logger().Debug(LogCategory::Download, "Checksum : '", checksum, "'. Expected: '", data->checksum, "'");
-        if (checksum.empty() || !boost::algorithm::iequals(checksum, data->checksum)) {
+        computed = GetFileChecksum(target);
+        Logger().Debug(LogCategory::Download, "Checksum : '", computed, "'. Expected: '", data->checksum, "'");
+        if (computed.empty() || !boost::algorithm::iequals(computed, data->checksum)) {
             Logger().Error(LogCategory::Download, "Bad checksum for ", text);
             result = DownloadState::Failed;
         }

@@ -9,6 +9,7 @@
 #include <boost/filesystem/path.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -31,7 +32,6 @@ class DownloaderBackgrounder {
 public:
     // What one job downloads.
     struct Data {
-        Data() = default;
         Data(std::string url, std::string file, std::string checksum, int64_t expectedSize, int64_t resumeOffset);
 
         std::string url;
@@ -41,8 +41,10 @@ public:
         int64_t resumeOffset = 0; // size of the partial file to continue; 0 = fresh
     };
 
-    // Starts the worker thread, named after the product ("soft/SKU").
-    explicit DownloaderBackgrounder(const std::string& name);
+    // Starts the worker thread, named after the product ("soft/SKU"); the
+    // request's socket time-out is `timeout`.
+    explicit DownloaderBackgrounder(const std::string& name,
+                                    std::chrono::milliseconds timeout = HttpDownloadRequest::DefaultTimeout);
     // Stops the running job, cancels queued ones and joins the worker.
     ~DownloaderBackgrounder();
 
@@ -57,17 +59,27 @@ public:
     // ended. Jobs started later are not affected.
     void Stop(bool wait);
 
+    // What the job started last has come to, taken in one step (both are set
+    // together under one lock): its state word and the MD5 (lower-case hex)
+    // its verification computed. Use the checksum once `state` is Completed:
+    // it is then the completed file's. It is empty before verification and
+    // when no checksum was expected.
+    struct Outcome {
+        DownloadState state = DownloadState::Idle;
+        std::string checksum;
+    };
+
     double GetProgress() const { return progress.load(); }
-    // The MD5 computed by the last verification; read once the state word is
-    // Completed.
-    std::string GetChecksum() const { return checksum; }
+    Outcome GetOutcome() const;
     bool IsFinished() const;
+    // The state word alone.
     DownloadState GetState() const { return static_cast<DownloadState>(state.load()); }
 
 private:
     void HttpDownload(std::shared_ptr<Data> data, int job);
     void FtpDownload(std::shared_ptr<Data> data, int job);
-    DownloadState Verify(std::shared_ptr<Data> data, boost::filesystem::path target);
+    // Checks size and checksum; `computed` gets the file's MD5 when one was expected.
+    DownloadState Verify(std::shared_ptr<Data> data, boost::filesystem::path target, std::string& computed);
     std::string NormalizeUrl(std::shared_ptr<Data> data);
     // Opens the file and the request and moves the body into the file;
     // Downloading when the transfer is complete and is to be verified.
@@ -76,8 +88,9 @@ private:
 
     // Worker side: takes the stop commands and tells whether `job` is stopped.
     bool IsStopped(int job);
-    // Stores the state word unless a later Start has taken it over.
-    void SetState(int job, DownloadState value);
+    // Stores the state word, with the checksum that goes with it, unless a
+    // later Start has taken them over.
+    void SetState(int job, DownloadState value, std::string computed = std::string());
     void EndJob(int job);
     class JobEnd;
 
@@ -85,20 +98,15 @@ private:
     // Stop commands: each carries the number of the last job it stops.
     BlockingQueue<int> commands;
     std::atomic<double> progress{0.0};
-
-public:
-    // The job's state word (a DownloadState), read directly by the engine.
+    // The state word (a DownloadState): stored under jobsMutex, loaded anywhere.
     std::atomic<int> state{static_cast<int>(DownloadState::Idle)};
-
-private:
     HttpDownloadRequest request;
-    int64_t downloadedSize = 0; // worker only
-    int64_t totalSize = 0;      // worker only
-    std::string checksum;
-    std::mutex jobMutex; // held by a job from its start to its end
+    int64_t totalSize = 0; // worker only: the transfer's total, which Verify expects
+    std::string checksum; // guarded by jobsMutex; set with the state word
+    std::mutex jobMutex;  // held by a job from its start to its end
 
     // Job numbers: Start hands them out in posting order.
-    std::mutex jobsMutex;
+    mutable std::mutex jobsMutex;
     std::condition_variable jobEnded;
     int postedJobs = 0; // guarded by jobsMutex
     int endedJobs = 0;  // guarded by jobsMutex

@@ -1,6 +1,8 @@
 #include "UpdateManager/HttpDownloadRequest.h"
 
 #include "Common/Log.h"
+#include "UpdateManager/JsonNesting.h"
+#include "UpdateManager/UrlText.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPBasicCredentials.h>
@@ -17,11 +19,9 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <algorithm>
-#include <cctype>
-#include <limits>
 #include <ostream>
 #include <sstream>
-#include <stdexcept>
+#include <string_view>
 #include <typeinfo>
 
 namespace Quendal {
@@ -39,125 +39,26 @@ std::string ExceptionText(const std::exception& error)
     return error.what();
 }
 
-// "name:/..." with a name other than http: an explicit scheme that this
-// client does not speak. "host:8080/x" is a host and port, not a scheme.
-bool HasExplicitScheme(const std::string& url)
-{
-    if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0])))
-        return false;
-    std::size_t i = 1;
-    while (i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' || url[i] == '-' ||
-                              url[i] == '.'))
-        ++i;
-    return i + 1 < url.size() && url[i] == ':' && url[i + 1] == '/';
-}
-
-// The URL text with the password of its user-info part replaced by "***".
-std::string MaskPassword(const std::string& url)
-{
-    std::size_t start = url.find("://");
-    start = start == std::string::npos ? 0 : start + 3;
-    std::size_t end = url.find_first_of("/?#", start);
-    if (end == std::string::npos)
-        end = url.size();
-    const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
-    if (at == std::string::npos || at < start)
-        return url;
-    const std::size_t colon = url.find(':', start);
-    if (colon == std::string::npos || colon > at)
-        return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
-// Basic credentials from the URI's user-info part: split at its first ':',
-// then percent-decoded. Null when the URI has no user-info part.
+// Basic credentials from the URI's user-info part; null when it has none.
 std::unique_ptr<Poco::Net::HTTPBasicCredentials> CredentialsOf(const Poco::URI& uri)
 {
     const std::string& userInfo = uri.getUserInfo();
     if (userInfo.empty())
         return nullptr;
-    const std::size_t colon = userInfo.find(':');
     std::string user;
     std::string password;
-    Poco::URI::decode(userInfo.substr(0, colon), user);
-    if (colon != std::string::npos)
-        Poco::URI::decode(userInfo.substr(colon + 1), password);
+    SplitUserInfo(userInfo, user, password);
     Logger().Debug(LogCategory::Web, "Authenticate with ", user, ":", "***");
     return std::make_unique<Poco::Net::HTTPBasicCredentials>(user, password);
 }
 
-bool IsRedirect(int code)
-{
-    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-}
+using Poco::Net::HTTPResponse;
 
-// The target of a Location header, an absolute http URI with a host.
-bool ResolveLocation(const Poco::URI& current, const std::string& location, Poco::URI& next)
+bool IsRedirect(HTTPResponse::HTTPStatus code)
 {
-    if (location.empty())
-        return false;
-    try {
-        std::string text = location;
-        if (boost::algorithm::starts_with(text, "//"))
-            text = "http:" + text;
-        if (HasExplicitScheme(text)) {
-            next = Poco::URI(text);
-        } else {
-            next = current;
-            next.resolve(text);
-        }
-        if (next.getScheme() != "http" || next.getHost().empty())
-            return false;
-        // Credentials that cannot be decoded make a bad Location too.
-        std::string decoded;
-        Poco::URI::decode(next.getUserInfo(), decoded);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// Reads a decimal number of at most 63 bits from text[pos..]; false when
-// there is none or it does not fit.
-bool ParseNumber(const std::string& text, std::size_t& pos, int64_t& value)
-{
-    const std::size_t start = pos;
-    value = 0;
-    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
-        const int digit = text[pos] - '0';
-        if (value > (std::numeric_limits<int64_t>::max() - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-        ++pos;
-    }
-    return pos > start;
-}
-
-struct ContentRange {
-    int64_t first = 0;
-    int64_t last = 0;
-    int64_t total = -1; // -1: "*"
-};
-
-// "bytes first-last/total" or "bytes first-last/*".
-bool ParseContentRange(const std::string& value, ContentRange& range)
-{
-    if (!boost::algorithm::istarts_with(value, "bytes "))
-        return false;
-    std::size_t pos = 6;
-    while (pos < value.size() && value[pos] == ' ')
-        ++pos;
-    if (!ParseNumber(value, pos, range.first) || pos >= value.size() || value[pos++] != '-')
-        return false;
-    if (!ParseNumber(value, pos, range.last) || pos >= value.size() || value[pos++] != '/')
-        return false;
-    if (pos < value.size() && value[pos] == '*') {
-        range.total = -1;
-        ++pos;
-    } else if (!ParseNumber(value, pos, range.total)) {
-        return false;
-    }
-    return pos == value.size() && range.last >= range.first;
+    return code == HTTPResponse::HTTP_MOVED_PERMANENTLY || code == HTTPResponse::HTTP_FOUND ||
+           code == HTTPResponse::HTTP_SEE_OTHER || code == HTTPResponse::HTTP_TEMPORARY_REDIRECT ||
+           code == HTTPResponse::HTTP_PERMANENT_REDIRECT;
 }
 
 double Fraction(int64_t done, int64_t total)
@@ -178,13 +79,13 @@ public:
     bool HoldsUnreadBytes() const { return buffered() > 0; }
 };
 
-HttpDownloadRequest::HttpDownloadRequest()
+HttpDownloadRequest::HttpDownloadRequest(std::chrono::milliseconds timeout)
     : session(std::make_unique<Session>()), responseStream(nullptr), bytesReceived(0),
       progress(0.0), downloadedSize(0), status(TransferStatus::None), accepted(false), contentLength(0),
       resumeOffset(0), bodyOffset(0), lengthKnown(false), rangeIgnored(false), responseLength(-1),
       responseChunked(false), responseKeepAlive(false), connectionReusable(false)
 {
-    session->setTimeout(Poco::Timespan(TimeoutSeconds, 0));
+    session->setTimeout(Poco::Timespan(std::chrono::duration_cast<std::chrono::microseconds>(timeout).count()));
     session->setKeepAlive(true);
 }
 
@@ -192,16 +93,15 @@ HttpDownloadRequest::~HttpDownloadRequest() = default;
 
 int64_t HttpDownloadRequest::GetTotalSize() const
 {
-    if (!lengthKnown.load())
+    if (!lengthKnown)
         return 0;
-    const int64_t total = bodyOffset.load() + contentLength.load();
+    const int64_t total = bodyOffset + contentLength;
     return total > 0 ? total : 0;
 }
 
 void HttpDownloadRequest::UpdateProgress()
 {
-    progress.store(lengthKnown.load() ? Fraction(downloadedSize.load(), bodyOffset.load() + contentLength.load())
-                                      : 0.0);
+    progress = lengthKnown ? Fraction(downloadedSize, bodyOffset + contentLength) : 0.0;
 }
 
 void HttpDownloadRequest::Refuse(TransferStatus outcome)
@@ -211,113 +111,152 @@ void HttpDownloadRequest::Refuse(TransferStatus outcome)
     responseStream = nullptr;
 }
 
+void HttpDownloadRequest::RefuseAndClose(TransferStatus outcome)
+{
+    session->reset();
+    Refuse(outcome);
+}
+
 void HttpDownloadRequest::Open(const std::string& url)
 {
+    BeginTransfer();
+    std::string working;
+    if (!WithHttpScheme(url, working))
+        return;
+    Poco::URI uri;
+    std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
+    if (!ParseTarget(url, working, uri, credentials))
+        return;
+    try {
+        Poco::Net::HTTPResponse response;
+        std::istream* body = FollowRedirects(url, uri, credentials, response);
+        if (body)
+            TakeAnswer(response, *body);
+    } catch (const std::exception& error) {
+        session->reset();
+        FailConnection(url, ExceptionText(error));
+    }
+}
+
+void HttpDownloadRequest::BeginTransfer()
+{
     status = TransferStatus::None;
-    progress.store(0.0);
+    progress = 0.0;
     bytesReceived = 0;
     accepted = false;
     responseStream = nullptr;
-    const int64_t offset = resumeOffset.load();
-    bodyOffset.store(offset > 0 ? offset : 0);
-    downloadedSize.store(bodyOffset.load());
-    contentLength.store(0);
-    lengthKnown.store(false);
-    rangeIgnored.store(false);
+    const int64_t offset = resumeOffset;
+    bodyOffset = offset > 0 ? offset : 0;
+    downloadedSize = bodyOffset;
+    contentLength = 0;
+    lengthKnown = false;
+    rangeIgnored = false;
+}
 
-    std::string working = url;
-    if (!boost::algorithm::istarts_with(url, "http:/")) {
-        if (HasExplicitScheme(url)) {
-            Logger().Error(LogCategory::Web, "Unsupported scheme in URL ", MaskPassword(url));
-            Refuse(TransferStatus::Error);
-            return;
-        }
-        working = "http://" + url;
+bool HttpDownloadRequest::WithHttpScheme(const std::string& url, std::string& working)
+{
+    working = url;
+    if (boost::algorithm::istarts_with(url, "http:/"))
+        return true;
+    if (StartsWithSchemeColonSlash(url)) {
+        Logger().Error(LogCategory::Web, "Unsupported scheme in URL ", MaskPassword(url));
+        Refuse(TransferStatus::Error);
+        return false;
     }
+    working = "http://" + url;
+    return true;
+}
 
-    Poco::URI uri;
-    std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
+bool HttpDownloadRequest::ParseTarget(const std::string& url, const std::string& working, Poco::URI& uri,
+                                      std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials)
+{
     try {
         uri = Poco::URI(working);
-        if (uri.getHost().empty())
-            throw Poco::SyntaxException("URL without host", MaskPassword(working));
+        if (uri.getHost().empty()) {
+            FailConnection(url, "Syntax error: URL without host: " + MaskPassword(working));
+            return false;
+        }
         Logger().Debug(LogCategory::Web, "Request URI: ", MaskPassword(uri.toString()));
         credentials = CredentialsOf(uri);
+        return true;
     } catch (const std::exception& error) {
-        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
-        Refuse(TransferStatus::ConnectionFailed);
+        FailConnection(url, ExceptionText(error));
+        return false;
+    }
+}
+
+void HttpDownloadRequest::FailConnection(const std::string& url, const std::string& reason)
+{
+    Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", reason);
+    Refuse(TransferStatus::ConnectionFailed);
+}
+
+std::istream* HttpDownloadRequest::FollowRedirects(const std::string& url, Poco::URI current,
+                                                   std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials,
+                                                   Poco::Net::HTTPResponse& response)
+{
+    std::istream* body = &Exchange(current, credentials.get(), response);
+    for (int redirects = 0; IsRedirect(response.getStatus()); ++redirects) {
+        if (redirects == MaxRedirects) {
+            Logger().Error(LogCategory::Web, "Too many redirects for ", MaskPassword(url));
+            RefuseAndClose(TransferStatus::Error);
+            return nullptr;
+        }
+        const std::string location = response.get("Location", "");
+        Poco::URI next;
+        if (!ResolveLocation(current, location, next)) {
+            Logger().Error(LogCategory::Web, "Bad response header: Location: ", MaskPassword(location));
+            RefuseAndClose(TransferStatus::Error);
+            return nullptr;
+        }
+        DiscardBody(*body);
+        if (!next.getUserInfo().empty())
+            credentials = CredentialsOf(next);
+        else if (next.getHost() != current.getHost() || next.getPort() != current.getPort())
+            credentials.reset();
+        Logger().Debug(LogCategory::Web, "Redirect to ", MaskPassword(next.toString()));
+        current = next;
+        body = &Exchange(current, credentials.get(), response);
+    }
+    return body;
+}
+
+void HttpDownloadRequest::TakeAnswer(const Poco::Net::HTTPResponse& response, std::istream& body)
+{
+    if (body.fail()) {
+        RefuseAndClose(TransferStatus::ConnectionFailed);
         return;
     }
+    responseStream = &body;
+    lengthKnown = responseLength >= 0;
+    contentLength = responseLength;
 
-    try {
-        Poco::Net::HTTPResponse response;
-        Poco::URI current = uri;
-        std::istream* body = &Exchange(current, credentials.get(), response);
-        for (int redirects = 0; IsRedirect(response.getStatus()); ++redirects) {
-            if (redirects == MaxRedirects) {
-                Logger().Error(LogCategory::Web, "Too many redirects for ", MaskPassword(url));
-                session->reset();
-                Refuse(TransferStatus::Error);
-                return;
-            }
-            const std::string location = response.get("Location", "");
-            Poco::URI next;
-            if (!ResolveLocation(current, location, next)) {
-                Logger().Error(LogCategory::Web, "Bad response header: Location: ", MaskPassword(location));
-                session->reset();
-                Refuse(TransferStatus::Error);
-                return;
-            }
-            DiscardBody(*body);
-            if (!next.getUserInfo().empty())
-                credentials = CredentialsOf(next);
-            else if (next.getHost() != current.getHost() || next.getPort() != current.getPort())
-                credentials.reset();
-            Logger().Debug(LogCategory::Web, "Redirect to ", MaskPassword(next.toString()));
-            current = next;
-            body = &Exchange(current, credentials.get(), response);
+    switch (response.getStatus()) {
+    case HTTPResponse::HTTP_OK:
+    case HTTPResponse::HTTP_CREATED:
+    case HTTPResponse::HTTP_ACCEPTED:
+        accepted = true;
+        if (resumeOffset > 0) {
+            // The server ignored the range: this is the resource from byte 0.
+            rangeIgnored = true;
+            bodyOffset = 0;
+            downloadedSize = 0;
         }
-
-        if (body->fail()) {
-            session->reset();
-            Refuse(TransferStatus::ConnectionFailed);
-            return;
-        }
-        responseStream = body;
-        lengthKnown.store(responseLength >= 0);
-        contentLength.store(responseLength);
-
-        switch (response.getStatus()) {
-        case 200:
-        case 201:
-        case 202:
-            accepted = true;
-            if (offset > 0) {
-                // The server ignored the range: this is the resource from byte 0.
-                rangeIgnored.store(true);
-                bodyOffset.store(0);
-                downloadedSize.store(0);
-            }
-            break;
-        case 206:
-            accepted = CheckRange(response);
-            break;
-        case 416:
-            CheckUnsatisfiedRange(response);
-            break;
-        default:
-            break;
-        }
-        if (!accepted) {
-            session->reset();
-            responseStream = nullptr;
-        }
-        UpdateProgress();
-    } catch (const std::exception& error) {
-        Logger().Error(LogCategory::Web, "Error connecting to ", MaskPassword(url), ": ", ExceptionText(error));
-        session->reset();
-        Refuse(TransferStatus::ConnectionFailed);
+        break;
+    case HTTPResponse::HTTP_PARTIAL_CONTENT:
+        accepted = CheckRange(response);
+        break;
+    case HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE:
+        CheckUnsatisfiedRange(response);
+        break;
+    default:
+        break;
     }
+    if (!accepted) {
+        session->reset();
+        responseStream = nullptr;
+    }
+    UpdateProgress();
 }
 
 std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
@@ -330,7 +269,7 @@ std::istream& HttpDownloadRequest::Exchange(const Poco::URI& uri, const Poco::Ne
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
     if (credentials)
         credentials->authenticate(request);
-    const int64_t offset = resumeOffset.load();
+    const int64_t offset = resumeOffset;
     if (offset > 0)
         request.set("Range", "bytes=" + std::to_string(offset) + "-");
 
@@ -407,18 +346,18 @@ bool HttpDownloadRequest::CheckRange(const Poco::Net::HTTPResponse& response)
 {
     const std::string value = response.get("Content-Range", "");
     ContentRange range;
-    bool good = ParseContentRange(value, range) && range.first == bodyOffset.load() &&
+    bool good = ParseContentRange(value, range) && range.first == bodyOffset &&
                 (range.total < 0 || range.last + 1 == range.total);
     const int64_t length = range.last - range.first + 1;
-    if (good && lengthKnown.load() && contentLength.load() != length)
+    if (good && lengthKnown && contentLength != length)
         good = false;
     if (!good) {
         Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", value);
         status = TransferStatus::Error;
         return false;
     }
-    contentLength.store(length);
-    lengthKnown.store(true);
+    contentLength = length;
+    lengthKnown = true;
     return true;
 }
 
@@ -433,23 +372,15 @@ void HttpDownloadRequest::CheckUnsatisfiedRange(const Poco::Net::HTTPResponse& r
     const std::size_t slash = value.rfind('/');
     if (slash == std::string::npos)
         return;
-    const std::string text = value.substr(slash + 1);
-    try {
-        // std::stoull takes "-1" as the largest number; a negative total
-        // is as unreadable as letters.
-        const std::size_t sign = text.find_first_not_of(" \t\n\v\f\r");
-        if (sign != std::string::npos && text[sign] == '-')
-            throw std::invalid_argument("negative");
-        const unsigned long long total = std::stoull(text);
-        if (total > static_cast<unsigned long long>(std::numeric_limits<int64_t>::max()))
-            throw std::out_of_range("total");
-        contentLength.store(static_cast<int64_t>(total) - bodyOffset.load());
-        lengthKnown.store(true);
-        accepted = contentLength.load() == 0;
-    } catch (const std::logic_error&) {
+    int64_t total = 0;
+    if (!ParseRangeTotal(std::string_view(value).substr(slash + 1), total)) {
         Logger().Error(LogCategory::Web, "Bad response header: Content-Range: ", value);
         status = TransferStatus::Error;
+        return;
     }
+    contentLength = total - bodyOffset;
+    lengthKnown = true;
+    accepted = contentLength == 0;
 }
 
 bool HttpDownloadRequest::PeerClosed() const
@@ -468,7 +399,7 @@ bool HttpDownloadRequest::HasMoreData()
 {
     if (!responseStream)
         return false;
-    const bool known = lengthKnown.load();
+    const bool known = lengthKnown;
     if (!known && responseStream->good()) {
         // A body without a length ends where its stream does: look ahead when
         // nothing is buffered, so that its end is seen here and ReadChunk
@@ -485,7 +416,7 @@ bool HttpDownloadRequest::HasMoreData()
     if (responseStream->eof()) {
         // A clean end before the announced length, or a chunked body whose
         // connection closed without the closing chunk, stopped short.
-        bool shortBody = known && bytesReceived < contentLength.load();
+        bool shortBody = known && bytesReceived < contentLength;
         if (!shortBody && !known && responseChunked && responseKeepAlive)
             shortBody = PeerClosed();
         responseStream = nullptr;
@@ -496,11 +427,11 @@ bool HttpDownloadRequest::HasMoreData()
             status = TransferStatus::Complete;
             connectionReusable = responseKeepAlive && (responseLength >= 0 || responseChunked);
             if (!known)
-                progress.store(1.0);
+                progress = 1.0;
         }
         return false;
     }
-    if (known && bytesReceived >= contentLength.load()) {
+    if (known && bytesReceived >= contentLength) {
         status = TransferStatus::Complete;
         connectionReusable = responseKeepAlive && responseLength >= 0 && bytesReceived == responseLength;
         responseStream = nullptr;
@@ -510,8 +441,8 @@ bool HttpDownloadRequest::HasMoreData()
         return true;
     session->reset();
     responseStream = nullptr;
-    status = known && downloadedSize.load() >= bodyOffset.load() + contentLength.load() ? TransferStatus::Error
-                                                                                         : TransferStatus::Interrupted;
+    const bool allHeld = known && downloadedSize >= bodyOffset + contentLength;
+    status = allHeld ? TransferStatus::Error : TransferStatus::Interrupted;
     return false;
 }
 
@@ -543,7 +474,7 @@ int64_t HttpDownloadRequest::ReadChunk(std::ostream& out)
         out.write(buffer, n);
         bytesReceived += n;
         const int64_t position = static_cast<int64_t>(out.tellp());
-        downloadedSize.store(position >= 0 ? position : bodyOffset.load() + bytesReceived);
+        downloadedSize = position >= 0 ? position : bodyOffset + bytesReceived;
         UpdateProgress();
     }
     if (responseStream->bad())
@@ -559,19 +490,24 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
     Open(url);
     if (!accepted)
         return false;
-    bool tooLarge = lengthKnown.load() && contentLength.load() > MaxJsonSize;
+    bool tooLarge = lengthKnown && contentLength > MaxJsonSize;
     while (!tooLarge && HasMoreData()) {
         ReadChunk(text);
         tooLarge = bytesReceived > MaxJsonSize;
     }
     if (tooLarge) {
         Logger().Error(LogCategory::Web, "Response too large (more than ", MaxJsonSize, " bytes): ", MaskPassword(url));
-        session->reset();
-        Refuse(TransferStatus::Error);
+        RefuseAndClose(TransferStatus::Error);
         return false;
     }
     if (status != TransferStatus::Complete)
         return false;
+    // The JSON reader is recursive: deep nesting would exhaust the stack.
+    if (!JsonNestingWithinLimit(text.str())) {
+        Logger().Error(LogCategory::Web, "Response nested too deeply (more than ", MaxJsonNesting, " levels): ",
+                       MaskPassword(url));
+        return false;
+    }
     try {
         boost::property_tree::read_json(text, out);
     } catch (const boost::property_tree::json_parser::json_parser_error& error) {

@@ -6,10 +6,13 @@
 // and when IsAccepted: ReadChunk while HasMoreData, then GetStatus. When
 // IsRangeIgnored the body starts at byte 0 and the output must be started
 // again. Only http is spoken; a URL without a scheme gets "http://".
+//
+// One thread uses an object at a time (the download worker for a job's
+// request, the engine's thread for a refresh's), so its fields are plain.
 
 #include <boost/property_tree/ptree_fwd.hpp>
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -42,10 +45,10 @@ public:
     // Largest body GetJson reads.
     static constexpr int64_t MaxJsonSize = 4 * 1024 * 1024;
     static constexpr int MaxRedirects = 5;
-    // Socket time-out for connecting, sending and receiving, in seconds.
-    static constexpr int TimeoutSeconds = 10;
+    // Socket time-out for connecting, sending and receiving.
+    static constexpr std::chrono::milliseconds DefaultTimeout = std::chrono::seconds(10);
 
-    HttpDownloadRequest();
+    explicit HttpDownloadRequest(std::chrono::milliseconds timeout = DefaultTimeout);
     ~HttpDownloadRequest();
     HttpDownloadRequest(const HttpDownloadRequest&) = delete;
     HttpDownloadRequest& operator=(const HttpDownloadRequest&) = delete;
@@ -68,23 +71,44 @@ public:
     bool IsAccepted() const { return accepted; }
     TransferStatus GetStatus() const { return status; }
     // Downloaded size over total size, in 0..1; 0 while the total is unknown.
-    double GetProgress() const { return progress.load(); }
-    int64_t GetDownloadedSize() const { return downloadedSize.load(); }
+    double GetProgress() const { return progress; }
+    // The put position of the output after the last chunk; after Open, the
+    // part already held. The design's; nothing in the engine reads it.
+    int64_t GetDownloadedSize() const { return downloadedSize; }
     // Where the body starts in the resource plus its announced length; 0 when
     // the answer announced no length.
     int64_t GetTotalSize() const;
-    void SetResumeOffset(int64_t offset) { resumeOffset.store(offset); }
+    void SetResumeOffset(int64_t offset) { resumeOffset = offset; }
     // True when a range was asked but the server sent the whole resource
     // from byte 0: the caller must start its output again, not append.
-    bool IsRangeIgnored() const { return rangeIgnored.load(); }
+    bool IsRangeIgnored() const { return rangeIgnored; }
 
-    // Fetches a whole body (at most MaxJsonSize bytes) and parses it as
-    // JSON. The callback is not called.
+    // Fetches a whole body (at most MaxJsonSize bytes) and parses it as JSON;
+    // false, with an error line, for text nested deeper than MaxJsonNesting
+    // (JsonNesting.h). The callback is the design's and is never called.
     bool GetJson(const std::string& url, boost::property_tree::ptree& out, std::function<void(double)> callback);
 
 private:
     // The HTTP client session, which also tells whether it holds unread bytes.
     class Session;
+
+    // The steps of Open.
+    // Resets the outcome of the last transfer.
+    void BeginTransfer();
+    // `url` with "http://" in front unless it begins with "http:/"; false
+    // (refused) for another explicit scheme.
+    bool WithHttpScheme(const std::string& url, std::string& working);
+    // Parses the working URL and takes the credentials of its user-info
+    // part; false (refused) when it cannot be parsed or has no host.
+    bool ParseTarget(const std::string& url, const std::string& working, Poco::URI& uri,
+                     std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials);
+    // Sends the GET and follows up to MaxRedirects redirects; the final
+    // answer's body, or null when a redirect was refused.
+    std::istream* FollowRedirects(const std::string& url, Poco::URI current,
+                                  std::unique_ptr<Poco::Net::HTTPBasicCredentials>& credentials,
+                                  Poco::Net::HTTPResponse& response);
+    // Accepts or refuses the final answer by its status.
+    void TakeAnswer(const Poco::Net::HTTPResponse& response, std::istream& body);
 
     // Sends one GET to `uri` and reads the answer's header.
     std::istream& Exchange(const Poco::URI& uri, const Poco::Net::HTTPBasicCredentials* credentials,
@@ -100,23 +124,27 @@ private:
     // The peer has closed the connection (nothing left to read but its end).
     bool PeerClosed() const;
     void Refuse(TransferStatus outcome);
+    // Logs "Error connecting to" the URL and refuses with ConnectionFailed.
+    void FailConnection(const std::string& url, const std::string& reason);
+    // Refuse, closing the connection.
+    void RefuseAndClose(TransferStatus outcome);
     void UpdateProgress();
 
     std::unique_ptr<Session> session;
     std::istream* responseStream;
     char buffer[ChunkSize];
     int64_t bytesReceived;
-    std::atomic<double> progress;
-    std::atomic<int64_t> downloadedSize;
+    double progress;
+    int64_t downloadedSize;
     TransferStatus status;
     bool accepted;
-    std::atomic<int64_t> contentLength;
-    std::atomic<int64_t> resumeOffset;
+    int64_t contentLength;
+    int64_t resumeOffset;
 
     // Position of the body's first byte in the resource.
-    std::atomic<int64_t> bodyOffset;
-    std::atomic<bool> lengthKnown;
-    std::atomic<bool> rangeIgnored;
+    int64_t bodyOffset;
+    bool lengthKnown;
+    bool rangeIgnored;
     // Content-Length of the current answer (-1: none) and how its body ends.
     int64_t responseLength;
     bool responseChunked;

@@ -6,6 +6,7 @@
 //   download_bench [--size-mib=N] [benchmark flags]   (default 1024 MiB)
 
 #include "Common/Helpers.h"
+#include "Common/Numbers.h"
 #include "UpdateManager/DownloaderBackgrounder.h"
 
 #include "testserver/TestServer.h"
@@ -158,7 +159,8 @@ void DownloaderBackgrounderJob(benchmark::State& state)
         while (!downloader.IsFinished())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (downloader.GetState() != DownloadState::Completed || downloader.GetChecksum() != setup->md5) {
+        const DownloaderBackgrounder::Outcome outcome = downloader.GetOutcome();
+        if (outcome.state != DownloadState::Completed || outcome.checksum != setup->md5) {
             state.SkipWithError("the download did not complete with the right checksum");
             break;
         }
@@ -224,10 +226,14 @@ int main(int argc, char** argv)
     int64_t mib = 1024;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--size-mib=", 11) == 0)
-            mib = std::max<int64_t>(1, std::atoll(argv[i] + 11));
-        else
+        if (std::strncmp(argv[i], "--size-mib=", 11) == 0) {
+            if (!ParseDigits(argv[i] + 11, mib) || mib < 1) {
+                std::fprintf(stderr, "usage: %s [--size-mib=N] [benchmark flags]   (N at least 1)\n", argv[0]);
+                return 1;
+            }
+        } else {
             args.push_back(argv[i]);
+        }
     }
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());

@@ -9,6 +9,7 @@
 // the same server, alternating. Prints each round, the best and median
 // throughput of both and their ratio. The folder is removed at the end.
 
+#include "Common/Numbers.h"
 #include "UpdateManager/HttpDownloadRequest.h"
 #include "testserver/TestServer.h"
 
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -47,11 +49,12 @@ bool ParseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        bool read = false;
         if (arg.rfind("--mib=", 0) == 0)
-            options.mib = std::atoll(arg.c_str() + 6);
+            read = ParseDigits(std::string_view(arg).substr(6), options.mib);
         else if (arg.rfind("--rounds=", 0) == 0)
-            options.rounds = std::atoi(arg.c_str() + 9);
-        else
+            read = ParseDigits(std::string_view(arg).substr(9), options.rounds);
+        if (!read)
             return false;
     }
     return options.mib > 0 && options.rounds > 0;

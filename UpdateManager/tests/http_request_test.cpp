@@ -2,6 +2,7 @@
 
 #include "Common/Helpers.h"
 #include "UpdateManager/HttpDownloadRequest.h"
+#include "UpdateManager/JsonNesting.h"
 #include "testsupport/HttpBody.h"
 #include "testsupport/LogCapture.h"
 #include "testserver/TestServer.h"
@@ -25,6 +26,7 @@ using Quendal::Testing::PatternBody;
 using Quendal::Testing::ReadBody;
 using Quendal::Testing::SameBytes;
 using Quendal::UpdateManager::HttpDownloadRequest;
+using Quendal::UpdateManager::MaxJsonNesting;
 using Quendal::UpdateManager::TransferStatus;
 using testserver::Fault;
 using testserver::TestServer;
@@ -804,6 +806,10 @@ TEST_F(HttpRequestTest, GetJsonAnswers)
 {
     const std::string json = R"({"total": 1, "resources": [{"name": "Product"}]})";
     const std::string big = std::string(R"({"pad": ")") + std::string(HttpDownloadRequest::MaxJsonSize - 11, 'x') + "\"}";
+    // An answer whose arrays nest `depth` levels in all.
+    const auto nested = [](int depth) {
+        return R"({"total":1,"resources":)" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+    };
     ASSERT_EQ(static_cast<std::size_t>(HttpDownloadRequest::MaxJsonSize), big.size());
     struct Case {
         const char* name;
@@ -822,6 +828,12 @@ TEST_F(HttpRequestTest, GetJsonAnswers)
         {"over the limit", big + " ", Fault{}, false, TransferStatus::Error, "Response too large"},
         {"over the limit, chunked", big + " ", Fault::Chunked(65536), false, TransferStatus::Error,
          "Response too large"},
+        {"nested as deep as allowed", nested(MaxJsonNesting), Fault{}, true, TransferStatus::Complete, nullptr},
+        {"nested one level deeper", nested(MaxJsonNesting + 1), Fault{}, false, TransferStatus::Complete,
+         "Response nested too deeply (more than 64 levels): http://"},
+        // About 200 KB; parsed, it would overflow the stack.
+        {"nested 100,000 deep", nested(100000), Fault{}, false, TransferStatus::Complete,
+         "Response nested too deeply (more than 64 levels): http://"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -75,7 +75,7 @@ TEST_F(NginxDownload, ResumesAPartialFileAndAcceptsACompleteOne)
 
         EXPECT_EQ(Run(static_cast<int64_t>(c.onDisk)), DownloadState::Completed);
         EXPECT_EQ(ReadFile(target), payload);
-        EXPECT_EQ(downloader.GetChecksum(), md5);
+        EXPECT_EQ(downloader.GetOutcome().checksum, md5);
 
         const auto log = nginx->AccessLog();
         ASSERT_EQ(log.size(), before + 1);
