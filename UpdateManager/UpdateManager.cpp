@@ -438,14 +438,19 @@ void UpdateManager::StepDownload(const ProductKey& key, ProductData& product, Do
     }
 }
 
-bool UpdateManager::LaunchDownload(const ProductKey& key, bool restart)
+UpdateManager::Products::iterator UpdateManager::FindRegistered(const ProductKey& key, int level, const char* action)
 {
     const Products::iterator product = products.find(key);
-    if (product == products.end()) {
-        Logger().Error(LogCategory::UpdateManager, "Could not find product info for ", key.sku,
-                       " while launching download");
+    if (product == products.end())
+        Logger().Log(LogCategory::UpdateManager, level, "Could not find product info for ", key.sku, action);
+    return product;
+}
+
+bool UpdateManager::LaunchDownload(const ProductKey& key, bool restart)
+{
+    const Products::iterator product = FindRegistered(key, CLog::Level::Error, " while launching download");
+    if (product == products.end())
         return false;
-    }
     bool launched = false;
     Contained("Could not launch download for " + Describe(key),
               [&] { launched = StartDownload(product->first, product->second, restart); });
@@ -525,12 +530,9 @@ void UpdateManager::LaunchAllDownloads()
 
 bool UpdateManager::LaunchInstaller(const ProductKey& key, bool silent)
 {
-    const Products::iterator product = products.find(key);
-    if (product == products.end()) {
-        Logger().Warning(LogCategory::UpdateManager, "Could not find product info for ", key.sku,
-                         " while launching install");
+    const Products::iterator product = FindRegistered(key, CLog::Level::Warning, " while launching install");
+    if (product == products.end())
         return false;
-    }
     Installer& installer = product->second.installer;
     const ProductDescription& description = product->second.description;
     if (installer.GetStatus() != UpdateStatus::InstallerAvailable) {
@@ -551,16 +553,13 @@ bool UpdateManager::LaunchInstaller(const std::string& sku, const std::string& t
 
 bool UpdateManager::StopDownload(const ProductKey& key, bool wait)
 {
-    const Products::iterator product = products.find(key);
-    if (product == products.end()) {
-        Logger().Error(LogCategory::UpdateManager, "Could not find product info for ", key.sku,
-                       " while stopping download");
+    const Products::iterator product = FindRegistered(key, CLog::Level::Error, " while stopping download");
+    if (product == products.end())
         return false;
-    }
     const ProductDescription& description = product->second.description;
     Logger().Info(LogCategory::UpdateManager, "Stop download for ", description.name, " (", description.sku, ")");
     if (product->second.downloader)
-        product->second.downloader->Stop(wait);
+        Contained("Could not stop download for " + Describe(key), [&] { product->second.downloader->Stop(wait); });
     return true;
 }
 

@@ -427,6 +427,28 @@ TEST_F(Downloads, AMissingDownloadFolderIsCreated)
     EXPECT_EQ(Status("ABC"), UpdateStatus::UpdateNeeded);
 }
 
+// The release moved on while its download ran: the completed download is
+// checked against the new release at once.
+TEST_F(Downloads, ACompletedDownloadOfAnOldReleaseIsRefreshed)
+{
+    Slow("ABC");
+    Add("ABC");
+    ASSERT_TRUE(manager->LaunchDownload(Key("ABC"), false));
+    ASSERT_TRUE(TickUntilProgress());
+    WriteFile(releases.ReleaseFile("ABC", "setup2.exe"), Payload);
+    releases.SetMembers("ABC", "\"file\": \"setup2.exe\"");
+    manager->AddProduct(Key("ABC"), "0.0");
+    ASSERT_EQ(Product("ABC").installer.GetInstallerPath(), downloads / "setup.exe");
+    events->Clear();
+
+    ASSERT_TRUE(Tick([&] { return Status("ABC") != UpdateStatus::DownloadInProgress; }));
+    EXPECT_EQ(Changes(), (std::vector<std::string>{"done ABC 100", "list", "changed ABC 2"}));
+    EXPECT_TRUE(log.Has("update_manager", "info",
+                        "State for product ABC (soft) switch from download in progress to update needed"));
+    EXPECT_EQ(Product("ABC").installer.GetInstallerPath(), downloads / "setup2.exe");
+    EXPECT_TRUE(fs::exists(downloads / "setup.exe.confirm"));
+}
+
 // Two products whose installers have one file name: while one downloads,
 // the other may not start a job into the same file.
 TEST_F(Downloads, TwoJobsNeverWriteOneFile)
