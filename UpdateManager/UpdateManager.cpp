@@ -364,6 +364,7 @@ void UpdateManager::StepProduct(const ProductKey& key, ProductData& product)
 {
     Installer& installer = product.installer;
     const UpdateStatus old = installer.GetStatus();
+    bool queued = false;
     switch (old) {
     case UpdateStatus::DownloadInProgress: {
         if (!product.downloader)
@@ -380,18 +381,20 @@ void UpdateManager::StepProduct(const ProductKey& key, ProductData& product)
         break;
     case UpdateStatus::InstallerStart:
         installer.SetStatus(UpdateStatus::InstallInProgress);
-        installer.Launch();
+        queued = installer.Launch();
         break;
     case UpdateStatus::InstallComplete:
         Raise(ProductChangedEvent(key));
         break;
+    case UpdateStatus::InstallInProgress: // only the install thread moves it on
     case UpdateStatus::PlatformNotSupported:
         return;
     default:
         break;
     }
 
-    const UpdateStatus now = installer.GetStatus();
+    // Once queued, the install thread's own moves are not changes of the step.
+    const UpdateStatus now = queued ? UpdateStatus::InstallInProgress : installer.GetStatus();
     if (now != old) {
         Logger().Info(LogCategory::UpdateManager, "State for product ", product.description.sku, " (",
                       product.description.type, ") switch from ", UpdateStatusToString(old), " to ",
