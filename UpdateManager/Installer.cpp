@@ -127,6 +127,7 @@ Installer::Installer()
     , status(UpdateStatus::Error)
     , silent(false)
     , installProgress(-1.0)
+    , runStatus(UpdateStatus::Error)
 {
 }
 
@@ -150,6 +151,7 @@ Installer::Installer(const Installer& other)
     , status(other.status.load())
     , silent(other.silent)
     , installProgress(other.installProgress.load())
+    , runStatus(other.runStatus.load())
 {
 }
 
@@ -163,6 +165,7 @@ Installer& Installer::operator=(const Installer& other)
         status = other.status.load();
         silent = other.silent;
         installProgress = other.installProgress.load();
+        runStatus = other.runStatus.load();
     }
     return *this;
 }
@@ -290,6 +293,11 @@ double Installer::GetProgress() const
     return installProgress.load();
 }
 
+UpdateStatus Installer::GetRunStatus() const
+{
+    return runStatus.load();
+}
+
 void Installer::SetSilent(bool value)
 {
     silent = value;
@@ -311,6 +319,12 @@ bool Installer::Launch()
 
 void Installer::Run()
 {
+    // Whichever way the run ends, its status is kept.
+    struct RecordEnd {
+        Installer& record;
+        ~RecordEnd() { record.runStatus = record.status.load(); }
+    } recordEnd{*this};
+
     Logger().Info(LogCategory::Install, "Run ", installerPath.string());
     installProgress = -1.0;
     try {
