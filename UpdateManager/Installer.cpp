@@ -53,6 +53,7 @@ Installer::Installer()
     , status(UpdateStatus::Error)
     , silent(false)
     , installProgress(-1.0)
+    , runStatus(UpdateStatus::Error)
 {
 }
 
@@ -76,6 +77,7 @@ Installer::Installer(const Installer& other)
     , status(other.status.load())
     , silent(other.silent)
     , installProgress(other.installProgress.load())
+    , runStatus(other.runStatus.load())
 {
 }
 
@@ -89,6 +91,7 @@ Installer& Installer::operator=(const Installer& other)
         status = other.status.load();
         silent = other.silent;
         installProgress = other.installProgress.load();
+        runStatus = other.runStatus.load();
     }
     return *this;
 }
@@ -245,6 +248,11 @@ double Installer::GetProgress() const
     return installProgress.load();
 }
 
+UpdateStatus Installer::GetRunStatus() const
+{
+    return runStatus.load();
+}
+
 void Installer::SetSilent(bool value)
 {
     silent = value;
@@ -266,6 +274,12 @@ bool Installer::Launch()
 
 void Installer::Run()
 {
+    // Whichever way the run ends, its status is kept.
+    struct RecordEnd {
+        Installer& record;
+        ~RecordEnd() { record.runStatus = record.status.load(); }
+    } recordEnd{*this};
+
     Logger().Info(LogCategory::Install, "Run ", installerPath.string());
     installProgress = -1.0;
     try {

@@ -47,6 +47,9 @@ public:
     UpdateStatus GetStatus() const;
     void SetStatus(UpdateStatus value);
     double GetProgress() const;
+    // The status the last install run ended with (2, 9 or 11), whatever was
+    // set afterwards; Error before any run.
+    UpdateStatus GetRunStatus() const;
     void SetSilent(bool value);
     bool IsInitialised() const;
 
@@ -72,6 +75,7 @@ private:
     std::atomic<UpdateStatus> status;
     bool silent;
     std::atomic<double> installProgress;
+    std::atomic<UpdateStatus> runStatus;
 };
 
 } // namespace UpdateManager
