@@ -87,7 +87,8 @@ juce::Image CaptureWindow(unsigned long window, const std::string& path)
 
 void ClickAt(unsigned long window, int x, int y)
 {
-    RunAndRead({"xdotool", "mousemove", "--sync", "--window", std::to_string(window), std::to_string(x),
+    // XTest requests are handled in order: the click lands after the move.
+    RunAndRead({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x),
                 std::to_string(y), "click", "1"});
 }
 
