@@ -269,4 +269,72 @@ TEST_F(UpdaterWindow, FailedInstallThenLaunchInstaller)
     EXPECT_TRUE(DownloadedFiles().empty());
 }
 
+TEST_F(UpdaterWindow, LaunchInstallerWithoutInstallerFileKeepsTheFailure)
+{
+    InstallerScript installer;
+    installer.silentExit = 3;
+    AddRelease(Sku, installer);
+    Start({RelaunchScript()});
+    Quendal::Testing::MovePointerAway();
+    juce::Image failed = WaitForPicture("install-failed-file-removed", [](const juce::Image& p) {
+        return BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX);
+    });
+    fs::remove(Downloads() / InstallerName);
+    fs::remove(Downloads() / (std::string(InstallerName) + ".confirm"));
+
+    // The press refreshes the product, which finds no installer ("update needed").
+    const std::size_t apiRequests = server.RequestsFor(ApiPath(Sku)).size();
+    Quendal::Testing::ClickAt(window, LaunchX, ButtonY);
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestsFor(ApiPath(Sku)).size() > apiRequests; }));
+    // Hovering "Quit" repaints it after whatever the press changed.
+    Quendal::Testing::MovePointer(window, QuitX, ButtonY);
+    const juce::Colour quitFace = failed.getPixelAt(QuitX - 40, ButtonY);
+    juce::Image after = WaitForPicture("install-failed-after-refresh", [&](const juce::Image& p) {
+        return p.getPixelAt(QuitX - 40, ButtonY) != quitFace;
+    });
+    // Still "Install failed." with both buttons and no bar.
+    for (int y = 0; y < BarTop; ++y)
+        for (int x = 0; x < 300; ++x)
+            ASSERT_EQ(after.getPixelAt(x, y), failed.getPixelAt(x, y)) << "status line changed at " << x << "," << y;
+    EXPECT_TRUE(BarHidden(after));
+    EXPECT_TRUE(ButtonAt(after, LaunchX));
+
+    Quendal::Testing::ClickAt(window, QuitX, ButtonY);
+    UpdaterResult result = End();
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_EQ(InstallerRuns(), Strings{"run [/SILENT]"});
+    EXPECT_FALSE(Relaunched());
+}
+
+TEST_F(UpdaterWindow, InstallerGoneBeforeItsRunIsAFailedInstall)
+{
+    InstallerScript installer;
+    AddRelease(Sku, installer);
+    const fs::path downloaded = Downloads() / InstallerName;
+    const fs::path confirm = Downloads() / (std::string(InstallerName) + ".confirm");
+    // The install thread looks for queued installers every half second: the
+    // file is removed as soon as the download is confirmed, well before. A
+    // run that still got the installer is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        fs::remove(scratch / "installer.record");
+        Start({RelaunchScript()});
+        ASSERT_TRUE(WaitUntil([&] { return fs::exists(confirm) || !child->Running(); }));
+        fs::remove(downloaded);
+        juce::Image picture = WaitForPicture("install-failed-installer-gone", [&](const juce::Image& p) {
+            return (BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX)) || !InstallerRuns().empty();
+        });
+        if (!InstallerRuns().empty()) {
+            End();
+            continue;
+        }
+        EXPECT_TRUE(child->Running()) << "the window stays open";
+        Quendal::Testing::ClickAt(window, QuitX, ButtonY);
+        UpdaterResult result = End();
+        EXPECT_EQ(result.exitCode, 0) << result.out;
+        EXPECT_FALSE(Relaunched());
+        return;
+    }
+    FAIL() << "the installer ran every time before it could be removed";
+}
+
 } // namespace

@@ -92,6 +92,16 @@ void ClickAt(unsigned long window, int x, int y)
                 std::to_string(y), "click", "1"});
 }
 
+void MovePointer(unsigned long window, int x, int y)
+{
+    RunAndRead({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x), std::to_string(y)});
+}
+
+void MovePointerAway()
+{
+    RunAndRead({"xdotool", "mousemove", "0", "0"});
+}
+
 void CloseWithWindowManager(unsigned long window)
 {
     RunAndRead({"wmctrl", "-i", "-c", Hex(window)});

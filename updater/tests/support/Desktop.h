@@ -33,6 +33,9 @@ juce::Image CaptureWindow(unsigned long window, const std::string& path);
 
 // A left click at (x, y) of the window's client area.
 void ClickAt(unsigned long window, int x, int y);
+// The pointer to (x, y) of the window's client area, or to the screen's corner.
+void MovePointer(unsigned long window, int x, int y);
+void MovePointerAway();
 // Asks the window manager to close the window (WM_DELETE_WINDOW).
 void CloseWithWindowManager(unsigned long window);
 
