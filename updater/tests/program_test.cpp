@@ -60,6 +60,21 @@ TEST_F(UpdaterProgram, UsageErrors)
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+TEST_F(UpdaterProgram, ClosedStandardOutputLosesTextQuietly)
+{
+    // Not ended by SIGPIPE (exit code 141).
+    std::unique_ptr<Quendal::Testing::ChildProcess> usage = StartUpdater({}, false, std::nullopt, true);
+    EXPECT_EQ(usage->Wait(std::chrono::seconds(60)), 1);
+
+    RequireDisplay();
+    AddRelease(Sku, {});
+    std::unique_ptr<Quendal::Testing::ChildProcess> update =
+        StartUpdater({"--product-sku", Sku, "--server", ServerArg(), "--", RelaunchScript()}, true, std::nullopt, true);
+    EXPECT_EQ(update->Wait(std::chrono::seconds(60)), 0);
+    EXPECT_EQ(InstallerRuns(), Strings{"run [/SILENT]"});
+    EXPECT_TRUE(WaitForRelaunch());
+}
+
 TEST_F(UpdaterProgram, WithoutDisplayEndsBeforeAnyRequest)
 {
     AddRelease(Sku, {});

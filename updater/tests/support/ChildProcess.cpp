@@ -70,13 +70,33 @@ ChildProcess::ChildProcess(const ChildOptions& options)
     const std::string out = options.stdoutPath.empty() ? "/dev/null" : options.stdoutPath;
     const std::string err = options.stderrPath.empty() ? "/dev/null" : options.stderrPath;
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int pipeEnds[2] = {-1, -1};
+    if (options.closedStdout && pipe(pipeEnds) == 0) {
+        close(pipeEnds[0]);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!options.workingFolder.empty())
         posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.c_str());
+    // Default signal actions and an empty mask, whatever this test program set.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     auto spawn = options.searchPath ? posix_spawnp : posix_spawn;
-    int error = spawn(&pid, options.program.c_str(), &actions, nullptr, argvPointers.data(), envpPointers.data());
+    int error = spawn(&pid, options.program.c_str(), &actions, &attributes, argvPointers.data(), envpPointers.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (pipeEnds[1] >= 0)
+        close(pipeEnds[1]);
     if (error != 0) {
         pid = -1;
         throw std::runtime_error("cannot start " + options.program + ": " + std::strerror(error));

@@ -21,6 +21,7 @@ struct ChildOptions {
     std::string workingFolder; // empty: inherited
     std::string stdoutPath;    // empty: /dev/null
     std::string stderrPath;    // empty: /dev/null
+    bool closedStdout = false; // standard output is a pipe nobody reads (writes fail with EPIPE)
     bool searchPath = false;   // a program name without a folder is looked up in PATH
 };
 

@@ -105,7 +105,8 @@ std::string UpdaterFixture::InstallerPath(const std::string& sku) const
 }
 
 std::unique_ptr<ChildProcess> UpdaterFixture::StartUpdater(const std::vector<std::string>& args, bool display,
-                                                           std::optional<std::string> displayValue)
+                                                           std::optional<std::string> displayValue,
+                                                           bool closedStdout)
 {
     ChildOptions options;
     options.program = UPDATER_PROGRAM;
@@ -113,6 +114,7 @@ std::unique_ptr<ChildProcess> UpdaterFixture::StartUpdater(const std::vector<std
     options.workingFolder = (scratch / "work").string();
     options.stdoutPath = scratch.File("updater.out");
     options.stderrPath = scratch.File("updater.err");
+    options.closedStdout = closedStdout;
     options.environment["HOME"] = (scratch / "home").string();
     options.environment["XDG_CONFIG_HOME"] = (scratch / "home" / ".config").string();
     if (displayValue)

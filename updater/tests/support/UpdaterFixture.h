@@ -61,7 +61,8 @@ protected:
     // Starts the updater with `args` in the scratch folder; `display` false
     // removes DISPLAY from its environment.
     std::unique_ptr<ChildProcess> StartUpdater(const std::vector<std::string>& args, bool display = true,
-                                               std::optional<std::string> displayValue = std::nullopt);
+                                               std::optional<std::string> displayValue = std::nullopt,
+                                               bool closedStdout = false);
     UpdaterResult Finish(ChildProcess& child);
     UpdaterResult RunUpdater(const std::vector<std::string>& args, bool display = true,
                              std::optional<std::string> displayValue = std::nullopt);
