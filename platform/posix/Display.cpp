@@ -5,10 +5,12 @@
 namespace platform {
 
 // libX11 is loaded at run time, as the GUI toolkit loads it: no link-time
-// dependency on X11 for the programs that never open a window.
+// dependency on X11 for the programs that never open a window. It stays
+// loaded: Xlib keeps process-wide state that must not be unmapped under the
+// toolkit's feet (nor under a leak checker's).
 bool HasUsableDisplay()
 {
-    void* library = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+    static void* const library = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
     if (library == nullptr)
         return false;
     using OpenDisplay = void* (*)(const char*);
@@ -23,7 +25,6 @@ bool HasUsableDisplay()
             closeDisplay(display);
         }
     }
-    dlclose(library);
     return usable;
 }
 

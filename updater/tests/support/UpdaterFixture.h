@@ -32,7 +32,7 @@ struct InstallerScript {
 struct UpdaterResult {
     std::optional<int> exitCode; // std::nullopt: it did not end in time and was killed
     std::string out;
-    std::string err;
+    std::string err; // without the toolkit's own lines of a debug build
     pid_t pid = -1;
 };
 
