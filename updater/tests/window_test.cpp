@@ -124,16 +124,28 @@ protected:
         return colour != WindowColour && colour != BarColour && colour != FillColour;
     }
 
+    // "Install failed.": both buttons in the bar's place.
+    static bool ShowsButtons(const juce::Image& picture)
+    {
+        return BarHidden(picture) && ButtonAt(picture, LaunchX) && ButtonAt(picture, QuitX);
+    }
+
+    // The silent install fails (exit code 3); the interactive one succeeds.
+    void StartWithFailingInstall(const Strings& relaunch, bool interactiveGate = false)
+    {
+        InstallerScript installer;
+        installer.silentExit = 3;
+        installer.interactiveGate = interactiveGate;
+        AddRelease(Sku, installer);
+        Start(relaunch);
+    }
+
     bool AlwaysOnTop() const
     {
         return Quendal::Testing::WindowState(window).find("_NET_WM_STATE_ABOVE") != std::string::npos;
     }
 
-    UpdaterResult End()
-    {
-        UpdaterResult result = Finish(*child);
-        return result;
-    }
+    UpdaterResult End() { return Finish(*child); }
 
     std::unique_ptr<ChildProcess> child;
     unsigned long window = 0;
@@ -204,14 +216,9 @@ TEST_F(UpdaterWindow, WhileInstalling)
 
 TEST_F(UpdaterWindow, FailedInstallThenQuit)
 {
-    InstallerScript installer;
-    installer.silentExit = 3;
-    AddRelease(Sku, installer);
-    Start({RelaunchScript()});
+    StartWithFailingInstall({RelaunchScript()});
 
-    juce::Image picture = WaitForPicture("install-failed", [](const juce::Image& p) {
-        return BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX);
-    });
+    juce::Image picture = WaitForPicture("install-failed", ShowsButtons);
     ExpectWindowLooks(picture);
     // Button faces, the bar's band between them empty.
     EXPECT_EQ(picture.getPixelAt(150, ButtonY), WindowColour);
@@ -228,14 +235,8 @@ TEST_F(UpdaterWindow, FailedInstallThenQuit)
 
 TEST_F(UpdaterWindow, FailedInstallThenLaunchInstaller)
 {
-    InstallerScript installer;
-    installer.silentExit = 3;
-    installer.interactiveGate = true;
-    AddRelease(Sku, installer);
-    Start({RelaunchScript(), "after"});
-    WaitForPicture("install-failed-before-launch", [](const juce::Image& p) {
-        return BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX);
-    });
+    StartWithFailingInstall({RelaunchScript(), "after"}, true);
+    WaitForPicture("install-failed-before-launch", ShowsButtons);
     const bool managed = Quendal::Testing::WindowManagerRunning();
     if (managed) {
         EXPECT_TRUE(AlwaysOnTop());
@@ -252,9 +253,7 @@ TEST_F(UpdaterWindow, FailedInstallThenLaunchInstaller)
     }));
 
     // While that install runs, a second press starts nothing.
-    WaitForPicture("install-failed-installer-launched", [](const juce::Image& p) {
-        return BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX);
-    });
+    WaitForPicture("install-failed-installer-launched", ShowsButtons);
     const std::size_t apiRequests = server.RequestsFor(ApiPath(Sku)).size();
     Quendal::Testing::ClickAt(window, LaunchX, ButtonY);
     OpenInteractiveGate();
@@ -271,14 +270,9 @@ TEST_F(UpdaterWindow, FailedInstallThenLaunchInstaller)
 
 TEST_F(UpdaterWindow, LaunchInstallerWithoutInstallerFileKeepsTheFailure)
 {
-    InstallerScript installer;
-    installer.silentExit = 3;
-    AddRelease(Sku, installer);
-    Start({RelaunchScript()});
+    StartWithFailingInstall({RelaunchScript()});
     Quendal::Testing::MovePointerAway();
-    juce::Image failed = WaitForPicture("install-failed-file-removed", [](const juce::Image& p) {
-        return BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX);
-    });
+    juce::Image failed = WaitForPicture("install-failed-file-removed", ShowsButtons);
     fs::remove(Downloads() / InstallerName);
     fs::remove(Downloads() / (std::string(InstallerName) + ".confirm"));
 
@@ -321,7 +315,7 @@ TEST_F(UpdaterWindow, InstallerGoneBeforeItsRunIsAFailedInstall)
         ASSERT_TRUE(WaitUntil([&] { return fs::exists(confirm) || !child->Running(); }));
         fs::remove(downloaded);
         juce::Image picture = WaitForPicture("install-failed-installer-gone", [&](const juce::Image& p) {
-            return (BarHidden(p) && ButtonAt(p, LaunchX) && ButtonAt(p, QuitX)) || !InstallerRuns().empty();
+            return ShowsButtons(p) || !InstallerRuns().empty();
         });
         if (!InstallerRuns().empty()) {
             End();
