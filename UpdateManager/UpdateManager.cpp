@@ -364,6 +364,7 @@ void UpdateManager::StepProduct(const ProductKey& key, ProductData& product)
 {
     Installer& installer = product.installer;
     const UpdateStatus old = installer.GetStatus();
+    bool queued = false;
     switch (old) {
     case UpdateStatus::DownloadInProgress: {
         if (!product.downloader)
@@ -380,18 +381,20 @@ void UpdateManager::StepProduct(const ProductKey& key, ProductData& product)
         break;
     case UpdateStatus::InstallerStart:
         installer.SetStatus(UpdateStatus::InstallInProgress);
-        installer.Launch();
+        queued = installer.Launch();
         break;
     case UpdateStatus::InstallComplete:
         Raise(ProductChangedEvent(key));
         break;
+    case UpdateStatus::InstallInProgress: // only the install thread moves it on
     case UpdateStatus::PlatformNotSupported:
         return;
     default:
         break;
     }
 
-    const UpdateStatus now = installer.GetStatus();
+    // Once queued, the install thread's own moves are not changes of the step.
+    const UpdateStatus now = queued ? UpdateStatus::InstallInProgress : installer.GetStatus();
     if (now != old) {
         Logger().Info(LogCategory::UpdateManager, "State for product ", product.description.sku, " (",
                       product.description.type, ") switch from ", UpdateStatusToString(old), " to ",
@@ -438,14 +441,19 @@ void UpdateManager::StepDownload(const ProductKey& key, ProductData& product, Do
     }
 }
 
-bool UpdateManager::LaunchDownload(const ProductKey& key, bool restart)
+UpdateManager::Products::iterator UpdateManager::FindRegistered(const ProductKey& key, int level, const char* action)
 {
     const Products::iterator product = products.find(key);
-    if (product == products.end()) {
-        Logger().Error(LogCategory::UpdateManager, "Could not find product info for ", key.sku,
-                       " while launching download");
+    if (product == products.end())
+        Logger().Log(LogCategory::UpdateManager, level, "Could not find product info for ", key.sku, action);
+    return product;
+}
+
+bool UpdateManager::LaunchDownload(const ProductKey& key, bool restart)
+{
+    const Products::iterator product = FindRegistered(key, CLog::Level::Error, " while launching download");
+    if (product == products.end())
         return false;
-    }
     bool launched = false;
     Contained("Could not launch download for " + Describe(key),
               [&] { launched = StartDownload(product->first, product->second, restart); });
@@ -525,12 +533,9 @@ void UpdateManager::LaunchAllDownloads()
 
 bool UpdateManager::LaunchInstaller(const ProductKey& key, bool silent)
 {
-    const Products::iterator product = products.find(key);
-    if (product == products.end()) {
-        Logger().Warning(LogCategory::UpdateManager, "Could not find product info for ", key.sku,
-                         " while launching install");
+    const Products::iterator product = FindRegistered(key, CLog::Level::Warning, " while launching install");
+    if (product == products.end())
         return false;
-    }
     Installer& installer = product->second.installer;
     const ProductDescription& description = product->second.description;
     if (installer.GetStatus() != UpdateStatus::InstallerAvailable) {
@@ -551,16 +556,13 @@ bool UpdateManager::LaunchInstaller(const std::string& sku, const std::string& t
 
 bool UpdateManager::StopDownload(const ProductKey& key, bool wait)
 {
-    const Products::iterator product = products.find(key);
-    if (product == products.end()) {
-        Logger().Error(LogCategory::UpdateManager, "Could not find product info for ", key.sku,
-                       " while stopping download");
+    const Products::iterator product = FindRegistered(key, CLog::Level::Error, " while stopping download");
+    if (product == products.end())
         return false;
-    }
     const ProductDescription& description = product->second.description;
     Logger().Info(LogCategory::UpdateManager, "Stop download for ", description.name, " (", description.sku, ")");
     if (product->second.downloader)
-        product->second.downloader->Stop(wait);
+        Contained("Could not stop download for " + Describe(key), [&] { product->second.downloader->Stop(wait); });
     return true;
 }
 

@@ -126,6 +126,9 @@ private:
     using EventSource<DownloadProgressEvent>::Raise;
     using EventSource<InstallFinishedEvent>::Raise;
 
+    // The product, or the end after the line "Could not find product info
+    // for " + sku + `action` at `level`.
+    Products::iterator FindRegistered(const ProductKey& key, int level, const char* action);
     void RefreshOne(Products::iterator product);
     // Status 11 for a release without a safe installer path; 10 for a
     // release outside the running OS's range.
