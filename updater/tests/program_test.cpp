@@ -219,6 +219,17 @@ TEST_F(UpdaterProgram, UpdatesWithoutRelaunchCommand)
     EXPECT_EQ(result.err, "");
 }
 
+TEST_F(UpdaterProgram, MakesAMissingDownloadsFolder)
+{
+    RequireDisplay();
+    AddRelease(Sku, {});
+    fs::remove_all(Downloads());
+    UpdaterResult result = RunUpdater({"--product-sku", Sku, "--server", ServerArg()});
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_EQ(InstallerRuns(), Strings{"run [/SILENT]"});
+    EXPECT_TRUE(fs::is_directory(Downloads()));
+}
+
 TEST_F(UpdaterProgram, EarlierInstallerFileIsDiscarded)
 {
     RequireDisplay();
