@@ -12,7 +12,9 @@ PACKAGES=(
   libpoco-dev
   libboost-dev libboost-filesystem-dev libboost-system-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpng-dev libjpeg-dev
   xvfb xauth x11-apps imagemagick
+  xdotool wmctrl openbox x11-utils nginx
   fonts-dejavu-core
   curl ca-certificates
   nginx

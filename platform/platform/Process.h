@@ -42,4 +42,10 @@ int SpawnAndWait(const std::string& program, const std::vector<std::string>& arg
 // errorCode set, and the process goes on as before.
 int ReplaceProcess(const std::string& program, const std::vector<std::string>& args, int& errorCode);
 
+// Starts the program file `program` as a new process (same rules as
+// RunProcess: no search of PATH, so a path without a folder is taken relative
+// to the working directory) and returns at once without waiting for it.
+// 0 when it was started, otherwise the error number.
+int StartProcess(const std::string& program, const std::vector<std::string>& args);
+
 } // namespace platform

@@ -82,18 +82,24 @@ private:
     bool actionsOk = false;
 };
 
+// Starts the child; 0 or an error number.
+int Spawn(const std::string& program, const std::vector<std::string>& args, pid_t& pid)
+{
+    std::vector<char*> argv = MakeArgv(program, args);
+    SpawnSetup setup;
+    int error = setup.Prepare();
+    if (error == 0)
+        error = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+    return error;
+}
+
 } // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args)
 {
     ProcessResult result;
-    std::vector<char*> argv = MakeArgv(program, args);
-
-    SpawnSetup setup;
-    int error = setup.Prepare();
     pid_t pid = -1;
-    if (error == 0)
-        error = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+    int error = Spawn(program, args, pid);
     if (error != 0) {
         result.outcome = ProcessResult::Outcome::NotStarted;
         result.errorCode = error;
@@ -143,6 +149,12 @@ int ReplaceProcess(const std::string& program, const std::vector<std::string>& a
     errorCode = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return -1;
+}
+
+int StartProcess(const std::string& program, const std::vector<std::string>& args)
+{
+    pid_t pid = -1;
+    return Spawn(program, args, pid);
 }
 
 } // namespace platform
