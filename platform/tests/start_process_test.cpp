@@ -1,7 +1,7 @@
 #include "platform/Display.h"
 #include "platform/Process.h"
 
-#include "support/ScopedEnvironment.h"
+#include "testsupport/ScopedEnvironment.h"
 
 #include <cerrno>
 #include <chrono>
@@ -91,7 +91,7 @@ TEST_F(StartProcessTest, FailuresGiveTheErrorNumber)
 
 TEST(HasUsableDisplay, NeedsAReachableDisplay)
 {
-    platform::testing::ScopedEnvironment saved({"DISPLAY"});
+    Quendal::Testing::ScopedEnvironment saved({"DISPLAY"});
     unsetenv("DISPLAY");
     EXPECT_FALSE(platform::HasUsableDisplay());
     setenv("DISPLAY", "", 1);

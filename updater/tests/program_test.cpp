@@ -1,8 +1,9 @@
 // The updater program from its command line to its exit code, against the
 // test server, with real installer and relaunch scripts.
 
-#include "UpdateManager/tests/support/Files.h"
-#include "updater/tests/support/UpdaterFixture.h"
+#include "testsupport/Files.h"
+#include "testsupport/Wait.h"
+#include "testsupport/UpdaterFixture.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>

@@ -2,10 +2,11 @@
 // installing and after a failed install (screenshots kept in the build
 // folder), its buttons clicked and its close button pressed.
 
-#include "UpdateManager/tests/support/Files.h"
-#include "UpdateManager/tests/support/installer_support.h"
-#include "updater/tests/support/Desktop.h"
-#include "updater/tests/support/UpdaterFixture.h"
+#include "testsupport/Files.h"
+#include "testsupport/Wait.h"
+#include "testsupport/ScriptInstaller.h"
+#include "testsupport/Desktop.h"
+#include "testsupport/UpdaterFixture.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "updater/tests/support/Desktop.h"
+#include "testsupport/Desktop.h"
 
 #include "platform/Display.h"
-#include "updater/tests/support/ChildProcess.h"
+#include "testsupport/ChildProcess.h"
 
 #include <cstdlib>
 #include <sstream>

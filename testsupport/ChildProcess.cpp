@@ -1,7 +1,7 @@
-#include "updater/tests/support/ChildProcess.h"
+#include "testsupport/ChildProcess.h"
 
-#include "UpdateManager/tests/support/Files.h"
-#include "UpdateManager/tests/support/ScratchFolder.h"
+#include "testsupport/Files.h"
+#include "testsupport/Files.h"
 
 #include <cerrno>
 #include <csignal>

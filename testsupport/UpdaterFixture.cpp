@@ -1,8 +1,9 @@
-#include "updater/tests/support/UpdaterFixture.h"
+#include "testsupport/UpdaterFixture.h"
 
-#include "UpdateManager/tests/support/Files.h"
-#include "UpdateManager/tests/support/installer_support.h"
-#include "updater/tests/support/Desktop.h"
+#include "testsupport/Files.h"
+#include "testsupport/Wait.h"
+#include "testsupport/ScriptInstaller.h"
+#include "testsupport/Desktop.h"
 
 #include <boost/filesystem/operations.hpp>
 

@@ -3,8 +3,8 @@
 // Downloads folder, a release folder served by an in-process test server,
 // installer and relaunch scripts that record how they were run.
 
-#include "UpdateManager/tests/support/ScratchFolder.h"
-#include "updater/tests/support/ChildProcess.h"
+#include "testsupport/Files.h"
+#include "testsupport/ChildProcess.h"
 
 #include "testserver/TestServer.h"
 
