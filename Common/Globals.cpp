@@ -15,7 +15,8 @@ std::vector<std::string> RelaunchArgs;
 bool RelaunchFlag = false;
 } // namespace Updater
 
-const std::string DefaultResourcesServer = "resources.quendal.example";
+// Set at build time: -DUPDATER_DEFAULT_RESOURCES_SERVER=host[:port].
+const std::string DefaultResourcesServer = QUENDAL_DEFAULT_RESOURCES_SERVER;
 const std::string DevelopmentServer = "devserver.quendal.lan:9090";
 const std::string SecondaryServer = "resources2.quendal.example";
 const std::string FileNameCharset = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._- (){}[]&'";

@@ -143,6 +143,7 @@ TEST(Globals, ConstantTexts)
     EXPECT_EQ(UpdateManager::UnknownVersion, "unknown");
     EXPECT_EQ(UpdateManager::HttpScheme, "http");
     EXPECT_FALSE(DefaultResourcesServer.empty());
+    EXPECT_EQ(DefaultResourcesServer, EXPECTED_DEFAULT_RESOURCES_SERVER); // the build-time setting
     EXPECT_NE(DevelopmentServer.find(":9090"), std::string::npos);
     EXPECT_FALSE(SecondaryServer.empty());
     EXPECT_TRUE(Updater::RelaunchArgs.empty());
