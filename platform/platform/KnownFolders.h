@@ -27,14 +27,17 @@ constexpr std::size_t FolderPathBufferSize = 260;
 //
 // On Linux:
 //   Downloads       XDG_DOWNLOAD_DIR of $XDG_CONFIG_HOME/user-dirs.dirs
-//                   (default ~/.config), else $HOME/Downloads
+//                   (an unset, empty or relative XDG_CONFIG_HOME means
+//                   $HOME/.config), else $HOME/Downloads
 //   Desktop         XDG_DESKTOP_DIR likewise, else $HOME/Desktop
-//   Profile         $HOME (else the password database)
-//   ProgramFilesX86 /opt
+//   Profile         $HOME (when unset or empty, the password database's)
+//   ProgramFilesX86 /opt (add-on software, FHS)
 //   ProgramFilesX64 /opt
-//   ProgramData     /var/opt
+//   ProgramData     /var/opt (its variable data)
+// A user-dirs.dirs value counts when it is quoted and is "$HOME",
+// "$HOME/..." or an absolute path; the last assignment holds.
 // A path that is not valid UTF-8, or does not fit FolderPathBufferSize,
-// gives ConversionFailed.
+// gives ConversionFailed (EILSEQ or ENAMETOOLONG).
 FolderLookup LookupKnownFolder(KnownFolderId id, std::string& path, int& errorCode);
 
 namespace testing {
