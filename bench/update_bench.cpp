@@ -19,6 +19,7 @@
 // under $TMPDIR or /tmp (about three times N MiB at the peak), removed at the
 // end. Prints each round, then each figure with its goal and the ratio.
 
+#include "bench/BenchFiles.h"
 #include "Common/Numbers.h"
 
 #include "testserver/TestServer.h"
@@ -112,19 +113,7 @@ void WriteInstaller(const fs::path& path, const fs::path& record, int64_t size)
     std::ofstream out(path.string(), std::ios::binary | std::ios::trunc);
     const std::string head = "#!/bin/sh\necho \"run $*\" >> '" + record.string() + "'\nexit 0\n";
     out << head;
-    std::vector<uint64_t> block(MiB / 8);
-    uint64_t x = 88172645463325252ull;
-    for (int64_t written = static_cast<int64_t>(head.size()); written < size && out;) {
-        for (uint64_t& word : block) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            word = x;
-        }
-        const int64_t bytes = std::min<int64_t>(size - written, MiB);
-        out.write(reinterpret_cast<const char*>(block.data()), bytes);
-        written += bytes;
-    }
+    Bench::WriteRandomBytes(out, size - static_cast<int64_t>(head.size()));
     out.close();
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
@@ -372,7 +361,7 @@ private:
 
 // --- the runs -----------------------------------------------------------------
 
-struct Bench {
+struct Setup {
     fs::path folder;
     fs::path releases;
     fs::path record;   // the installer's runs
@@ -392,32 +381,16 @@ std::string InstallerPath()
     return std::string("/releases/") + Sku + "/" + InstallerName;
 }
 
-std::string Md5sumOf(const fs::path& file)
-{
-    const std::string command = "md5sum '" + file.string() + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return std::string();
-    char line[512] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    if (!got)
-        return std::string();
-    const std::string text(line);
-    return text.substr(0, text.find(' '));
-}
-
 Environment UpdaterEnvironment(const fs::path& home)
 {
     fs::create_directories(home / "Downloads");
     Environment env;
     env.changes["HOME"] = home.string();
     env.changes["XDG_CONFIG_HOME"] = (home / ".config").string();
-    env.changes["XDG_DOWNLOAD_DIR"] = std::nullopt;
     return env;
 }
 
-pid_t StartUpdater(const Bench& bench, const ServerProgram& server, const fs::path& home)
+pid_t StartUpdater(const Setup& bench, const ServerProgram& server, const fs::path& home)
 {
     return Spawn({UPDATER_PROGRAM, "--product-sku", Sku, "--server", server.HostPort(), "--",
                   bench.relaunch.string(), "relaunched"},
@@ -453,7 +426,7 @@ struct UpdateRun {
 };
 
 // One whole update; std::nullopt (after a line on standard error) when it failed.
-std::optional<UpdateRun> RunUpdater(const Bench& bench, const ServerProgram& server)
+std::optional<UpdateRun> RunUpdater(const Setup& bench, const ServerProgram& server)
 {
     const fs::path home = bench.folder / "home";
     fs::remove_all(home);
@@ -485,7 +458,7 @@ std::optional<UpdateRun> RunUpdater(const Bench& bench, const ServerProgram& ser
 }
 
 // curl -o, md5sum, then the script as the updater runs it; negative when a step failed.
-double RunCurl(const Bench& bench, const ServerProgram& server)
+double RunCurl(const Setup& bench, const ServerProgram& server)
 {
     const fs::path target = bench.folder / "curl" / InstallerName;
     fs::create_directories(target.parent_path());
@@ -495,7 +468,7 @@ double RunCurl(const Bench& bench, const ServerProgram& server)
     const Clock::time_point start = Clock::now();
     const bool ok = Run({"/usr/bin/curl", "--silent", "--show-error", "--fail", "--output", target.string(),
                          server.Url(InstallerPath())}) == 0
-                    && Md5sumOf(target) == bench.md5;
+                    && Bench::Md5sumOf(target.string()) == bench.md5;
     if (ok)
         fs::permissions(target, fs::perms(0755));
     const bool ran = ok && Run({target.string(), "/SILENT"}) == 0;
@@ -516,7 +489,7 @@ struct CpuRun {
 
 // The updater on a throttled download: its CPU use over CpuWindow once the
 // download has started, then it is ended.
-std::optional<CpuRun> RunSlow(const Bench& bench, const ServerProgram& slow)
+std::optional<CpuRun> RunSlow(const Setup& bench, const ServerProgram& slow)
 {
     const fs::path home = bench.folder / "home-slow";
     fs::remove_all(home);
@@ -567,7 +540,7 @@ void PrintFigure(const char* what, double value, const char* unit, double goal)
 
 int RunBench(const Options& options, const fs::path& folder)
 {
-    Bench bench;
+    Setup bench;
     bench.folder = folder;
     bench.releases = folder / "releases";
     bench.record = folder / "installer.record";
