@@ -16,7 +16,7 @@
 //
 // Needs an X display in DISPLAY (the updater shows its window; for example
 // Xvfb :97 with a window manager), curl and md5sum. Works in a fresh folder
-// under $TMPDIR or /tmp (about three times N MiB at the peak), removed at the
+// under $TMPDIR or /tmp (about twice N MiB at the peak), removed at the
 // end. Prints each round, then each figure with its goal and the ratio.
 
 #include "bench/BenchFiles.h"
@@ -122,22 +122,19 @@ void WriteInstaller(const fs::path& path, const fs::path& record, int64_t size)
 
 // --- child processes ----------------------------------------------------------
 
-struct Environment {
-    std::map<std::string, std::optional<std::string>> changes; // std::nullopt removes
-};
+// Variables set for a child; the rest is inherited.
+using Environment = std::map<std::string, std::string>;
 
 std::vector<std::string> EnvironmentWith(const Environment& env)
 {
     std::vector<std::string> result;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
-        if (env.changes.count(text.substr(0, text.find('='))) == 0)
+        if (env.count(text.substr(0, text.find('='))) == 0)
             result.push_back(text);
     }
-    for (const auto& change : env.changes) {
-        if (change.second)
-            result.push_back(change.first + "=" + *change.second);
-    }
+    for (const auto& variable : env)
+        result.push_back(variable.first + "=" + variable.second);
     return result;
 }
 
@@ -385,8 +382,8 @@ Environment UpdaterEnvironment(const fs::path& home)
 {
     fs::create_directories(home / "Downloads");
     Environment env;
-    env.changes["HOME"] = home.string();
-    env.changes["XDG_CONFIG_HOME"] = (home / ".config").string();
+    env["HOME"] = home.string();
+    env["XDG_CONFIG_HOME"] = (home / ".config").string();
     return env;
 }
 
