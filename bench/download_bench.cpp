@@ -5,6 +5,7 @@
 //
 //   download_bench [--size-mib=N] [benchmark flags]   (default 1024 MiB)
 
+#include "bench/BenchFiles.h"
 #include "Common/Helpers.h"
 #include "Common/Numbers.h"
 #include "UpdateManager/DownloaderBackgrounder.h"
@@ -57,36 +58,9 @@ constexpr int Rounds = 7;
 void WriteSource(const std::string& file, int64_t size)
 {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    std::vector<uint64_t> block(128 * 1024); // 1 MiB
-    uint64_t x = 88172645463325252ull;
-    for (int64_t written = 0; written < size;) {
-        for (uint64_t& word : block) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            word = x;
-        }
-        const int64_t bytes = std::min<int64_t>(size - written, static_cast<int64_t>(block.size() * 8));
-        out.write(reinterpret_cast<const char*>(block.data()), bytes);
-        written += bytes;
-    }
+    Bench::WriteRandomBytes(out, size);
     if (!out)
         throw std::runtime_error("cannot write " + file);
-}
-
-std::string Md5sumOf(const std::string& file)
-{
-    const std::string command = "md5sum '" + file + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return std::string();
-    char line[512] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    if (!got)
-        return std::string();
-    std::string text(line);
-    return text.substr(0, text.find(' '));
 }
 
 // Runs the test server in a child process of its own, so that the server's
@@ -190,7 +164,7 @@ void CurlPlusMd5sum(benchmark::State& state)
         const auto start = std::chrono::steady_clock::now();
         const int code = std::system(curl.c_str());
         const auto downloaded = std::chrono::steady_clock::now();
-        const std::string md5 = code == 0 ? Md5sumOf(target) : std::string();
+        const std::string md5 = code == 0 ? Bench::Md5sumOf(target) : std::string();
         const auto end = std::chrono::steady_clock::now();
         const double seconds = std::chrono::duration<double>(end - start).count();
         setup->curlOnlySeconds.push_back(std::chrono::duration<double>(downloaded - start).count());

@@ -4,6 +4,8 @@
 
 #include "Common/Numbers.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -15,13 +17,16 @@
 namespace {
 
 const char* const kUsage =
-    "usage: quendal-test-server [--port N] [--releases DIR] [--verbose]\n"
+    "usage: quendal-test-server [--port N] [--releases DIR] [--throttle BYTES_PER_SECOND] [--verbose]\n"
     "\n"
     "Serves HTTP/1.1 on 127.0.0.1 until SIGINT or SIGTERM. The first line on\n"
     "standard output is \"listening on 127.0.0.1:PORT\".\n"
     "\n"
     "  --port N        port to listen on; 0 (the default) picks a free one\n"
     "  --releases DIR  release folder answered by the resources web API\n"
+    "  --throttle BYTES_PER_SECOND\n"
+    "                  send every answer's body at about this rate: up to ten\n"
+    "                  pieces a second with a pause after each (a slow download)\n"
     "  --verbose       print one line per request\n"
     "  --help          this text\n"
     "\n"
@@ -40,12 +45,20 @@ const char* const kUsage =
     "and {\"total\": 0, \"resources\": []} for a SKU without a folder.\n"
     "Files are served with Range (206, 416 with Content-Range: bytes */N).\n";
 
+// Pieces with a pause after each, together about `rate` bytes a second.
+testserver::Fault Throttle(std::uint64_t rate) {
+    const std::uint64_t pieces = std::min<std::uint64_t>(rate, 10);
+    return testserver::Fault::Trickle(static_cast<std::size_t>(rate / pieces + (rate % pieces != 0 ? 1 : 0)),
+                                      std::chrono::milliseconds(1000 / pieces));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::uint16_t port = 0;
     std::string releases;
     bool verbose = false;
+    std::uint64_t throttle = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -58,6 +71,11 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--releases" && i + 1 < argc) {
             releases = argv[++i];
+        } else if (arg == "--throttle" && i + 1 < argc) {
+            if (!ParseDigits(argv[++i], throttle) || throttle == 0) {
+                std::cerr << "quendal-test-server: bad rate '" << argv[i] << "'\n" << kUsage;
+                return 2;
+            }
         } else if (arg == "--verbose") {
             verbose = true;
         } else {
@@ -76,6 +94,7 @@ int main(int argc, char** argv) {
 
     testserver::TestServer server(port);
     server.SetReleaseFolder(releases);
+    if (throttle > 0) server.SetFault("*", Throttle(throttle));
     std::mutex outputMutex;
     if (verbose) {
         server.SetRequestObserver([&outputMutex](const testserver::RecordedRequest& request) {

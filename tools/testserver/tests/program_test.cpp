@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -125,9 +126,27 @@ TEST(Program, HelpPrintsUsage) {
     EXPECT_EQ(0, program.Wait());
 }
 
+TEST(Program, ThrottleSlowsTheBodies) {
+    ScratchFolder root;
+    const std::string installer(300, 'x');
+    WriteFile(root / "ABC" / "setup.sh", installer);
+    // 1000 bytes a second: pieces of 100 bytes with 100 ms after each but the last.
+    Program program({"--releases", root.Path().string(), "--throttle", "1000"});
+    const std::uint16_t port = PortOf(program.ReadLine());
+    ASSERT_NE(0, port);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(installer, Get(port, "/releases/ABC/setup.sh").body);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(200, Get(port, testserver::TestServer::ApiPath("soft", "ABC", "windows")).status);
+}
+
 TEST(Program, BadArgumentsFail) {
     for (const char* bad : {"99999", "65536", "-1", "+80", " 80", "x", ""}) {
         Program program({"--port", bad});
+        EXPECT_EQ(2, program.Wait()) << bad;
+    }
+    for (const char* bad : {"0", "-5", "x", ""}) {
+        Program program({"--throttle", bad});
         EXPECT_EQ(2, program.Wait()) << bad;
     }
     Program unknown({"--what"});
