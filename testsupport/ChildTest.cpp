@@ -2,18 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <stdexcept>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace Quendal {
 namespace Testing {
@@ -69,51 +60,19 @@ const std::vector<std::string>& ChildArguments()
 
 ChildResult RunChildTest(const std::string& test, const std::vector<std::string>& args)
 {
-    ChildResult result;
-    std::vector<std::string> argv{"/proc/self/exe", ChildFlag + test};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& arg : argv)
-        pointers.push_back(&arg[0]);
-    pointers.push_back(nullptr);
-
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2 failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 2);
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(output[1]);
-    if (spawned != 0) {
-        close(output[0]);
-        result.output = "cannot start the child: " + std::string(std::strerror(spawned));
+    ChildOptions options;
+    options.program = "/proc/self/exe";
+    options.args = {ChildFlag + test};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    options.stdoutTo = ChildOutput::Pipe;
+    options.stderrTo = ChildOutput::Pipe;
+    try {
+        return RunProgram(options);
+    } catch (const std::runtime_error& error) {
+        ChildResult result;
+        result.output = error.what();
         return result;
     }
-
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(output[0], buffer, sizeof buffer);
-        if (n > 0)
-            result.output.append(buffer, static_cast<std::size_t>(n));
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    close(output[0]);
-
-    int status = 0;
-    pid_t waited = 0;
-    do {
-        waited = waitpid(child, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    if (waited == child && WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
-    else if (waited == child && WIFSIGNALED(status))
-        result.signal = WTERMSIG(status);
-    return result;
 }
 
 int RunTestProgram(int argc, char** argv)

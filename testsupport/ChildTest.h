@@ -15,6 +15,8 @@
 //   const ChildResult child = RunChildTest("DownloadJobChild.WriteBeyondTheFileSizeLimit", {url});
 //   EXPECT_EQ(child.exitCode, 0) << child.output;
 
+#include "testsupport/ChildProcess.h"
+
 #include <string>
 #include <vector>
 
@@ -29,14 +31,10 @@ bool AddChildTest(const char* suite, const char* name, ChildTestBody body, const
 // In the child, the arguments RunChildTest was given.
 const std::vector<std::string>& ChildArguments();
 
-struct ChildResult {
-    int exitCode = -1; // -1 when it could not start or was ended by a signal
-    int signal = 0;
-    std::string output; // standard output and standard error
-};
-
 // Runs the child test "<Suite>.<Name>" in a new process of this program and
-// waits for its end. Exit code 0: the child test ran and passed.
+// waits for its end (RunProgram's limit); the output is its standard output
+// and standard error, or why it could not start (exit code -1). Exit code 0:
+// the child test ran and passed.
 ChildResult RunChildTest(const std::string& test, const std::vector<std::string>& args = {});
 
 // The main of every test program: GoogleTest's, plus the child mode.

@@ -130,9 +130,10 @@ std::unique_ptr<ChildProcess> UpdaterFixture::StartUpdater(const std::vector<std
     options.program = UPDATER_PROGRAM;
     options.args = args;
     options.workingFolder = (scratch / "work").string();
+    options.stdoutTo = closedStdout ? ChildOutput::ClosedPipe : ChildOutput::File;
     options.stdoutPath = scratch.File("updater.out");
+    options.stderrTo = ChildOutput::File;
     options.stderrPath = scratch.File("updater.err");
-    options.closedStdout = closedStdout;
     options.environment["HOME"] = (scratch / "home").string();
     options.environment["XDG_CONFIG_HOME"] = (scratch / "home" / ".config").string();
     if (displayValue)

@@ -94,21 +94,22 @@ protected:
         std::string out;
         std::string printed;
     };
-    static Lookup Known(Quendal::KnownFolderId id)
+    template <typename Call>
+    static Lookup Capture(Call call)
     {
         Lookup result{false, "untouched", ""};
         CaptureStdout();
-        result.ok = Quendal::GetKnownFolderPath(id, result.out);
+        result.ok = call(result.out);
         result.printed = GetCapturedStdout();
         return result;
     }
+    static Lookup Known(Quendal::KnownFolderId id)
+    {
+        return Capture([id](std::string& out) { return Quendal::GetKnownFolderPath(id, out); });
+    }
     static Lookup Folder(Quendal::FolderKind kind)
     {
-        Lookup result{false, "untouched", ""};
-        CaptureStdout();
-        result.ok = Quendal::GetFolderPath(kind, result.out);
-        result.printed = GetCapturedStdout();
-        return result;
+        return Capture([kind](std::string& out) { return Quendal::GetFolderPath(kind, out); });
     }
 
     ScratchFolder home;

@@ -2,6 +2,7 @@
 // the writer's start and stop lines, queued lines, cut lines, and the
 // exit-time deletion of the singletons. Each case runs the probe program.
 
+#include "testsupport/ChildProcess.h"
 #include "testsupport/Files.h"
 #include "testsupport/LogCapture.h"
 
@@ -9,16 +10,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-
 namespace {
 
+using Quendal::Testing::ChildOptions;
+using Quendal::Testing::ChildOutput;
+using Quendal::Testing::ChildResult;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::ReadFile;
+using Quendal::Testing::RunProgram;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::SplitLines;
 
@@ -33,15 +35,16 @@ struct ProbeResult {
 ProbeResult RunProbe(const std::vector<std::string>& args)
 {
     ScratchFolder dir;
-    std::string command = std::string("'") + COMMON_LOG_PROBE + "'";
-    for (const std::string& arg : args)
-        command += " '" + arg + "'";
-    command += " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+    ChildOptions options;
+    options.program = COMMON_LOG_PROBE;
+    options.args = args;
+    options.stdoutTo = ChildOutput::Pipe;
+    options.stderrTo = ChildOutput::File;
+    options.stderrPath = (dir / "err").string();
+    const ChildResult run = RunProgram(options);
     ProbeResult result;
-    const int status = std::system(command.c_str());
-    if (status != -1 && WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
-    result.out = ReadFile(dir / "out");
+    result.exitCode = run.exitCode;
+    result.out = run.output;
     result.err = ReadFile(dir / "err");
     return result;
 }

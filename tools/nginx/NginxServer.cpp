@@ -1,24 +1,21 @@
 #include "NginxServer.h"
 
+#include "testsupport/ChildProcess.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem/operations.hpp>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace testserver {
 namespace {
@@ -125,28 +122,27 @@ void NginxServer::Start()
             if (!config.flush())
                 throw std::runtime_error("nginx fixture: cannot write " + configPath);
         }
-        std::vector<std::string> args = {NginxProgram, "-p", folder, "-c", configPath, "-e", folder + "/error.log",
-                                         "-g", "daemon off;"};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid, NginxProgram, nullptr, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
+        Quendal::Testing::ChildOptions options;
+        options.program = NginxProgram;
+        options.args = {"-p", folder, "-c", configPath, "-e", folder + "/error.log", "-g", "daemon off;"};
+        options.stdoutTo = Quendal::Testing::ChildOutput::Inherited;
+        options.stderrTo = Quendal::Testing::ChildOutput::Inherited;
+        try {
+            process = std::make_unique<Quendal::Testing::ChildProcess>(options);
+        } catch (const std::runtime_error&) {
             throw std::runtime_error("nginx fixture: cannot start " + std::string(NginxProgram));
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
+            if (!process->Running()) {
+                process.reset();
                 break; // exited: most likely the port was taken
             }
             if (Answers(port))
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        if (pid > 0) {
+        if (process) {
             Stop();
             throw std::runtime_error("nginx fixture: nginx does not answer on port " + std::to_string(port));
         }
@@ -156,12 +152,10 @@ void NginxServer::Start()
 
 void NginxServer::Stop()
 {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid = -1;
+    if (process) {
+        process->Send(SIGTERM);
+        process->Wait(std::chrono::seconds(10)); // killed after that
+        process.reset();
     }
     if (!folder.empty()) {
         boost::system::error_code ignored; // a folder left in /tmp is harmless

@@ -2,11 +2,16 @@
 // A private nginx instance on a free loopback port, serving one folder as
 // static files: the web server a product's maker would run.
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace Quendal {
+namespace Testing {
+class ChildProcess;
+}
+} // namespace Quendal
 
 namespace testserver {
 
@@ -42,7 +47,7 @@ private:
     std::string root;
     std::string folder;
     uint16_t port = 0;
-    pid_t pid = -1;
+    std::unique_ptr<Quendal::Testing::ChildProcess> process;
 };
 
 } // namespace testserver
