@@ -97,17 +97,32 @@ public:
     }
 
     template <class... Parts>
-    void Debug(const char* category, const Parts&... parts) { Log(category, Level::Debug, parts...); }
+    void Debug(const char* category, const Parts&... parts)
+    {
+        Log(category, Level::Debug, parts...);
+    }
     template <class... Parts>
-    void Info(const char* category, const Parts&... parts) { Log(category, Level::Info, parts...); }
+    void Info(const char* category, const Parts&... parts)
+    {
+        Log(category, Level::Info, parts...);
+    }
     template <class... Parts>
-    void Notice(const char* category, const Parts&... parts) { Log(category, Level::Notice, parts...); }
+    void Notice(const char* category, const Parts&... parts)
+    {
+        Log(category, Level::Notice, parts...);
+    }
     template <class... Parts>
-    void Warning(const char* category, const Parts&... parts) { Log(category, Level::Warning, parts...); }
+    void Warning(const char* category, const Parts&... parts)
+    {
+        Log(category, Level::Warning, parts...);
+    }
     template <class... Parts>
-    void Error(const char* category, const Parts&... parts) { Log(category, Level::Error, parts...); }
+    void Error(const char* category, const Parts&... parts)
+    {
+        Log(category, Level::Error, parts...);
+    }
 
-    static void Print(std::ostream&) {}
+    static void Print(std::ostream&) { }
     template <class First, class... Rest>
     static void Print(std::ostream& stream, const First& first, const Rest&... rest)
     {
@@ -139,7 +154,10 @@ private:
     }
     static void PrintPart(std::ostream& stream, char* text) { PrintPart(stream, static_cast<const char*>(text)); }
     template <class Part>
-    static void PrintPart(std::ostream& stream, const Part& part) { stream << part; }
+    static void PrintPart(std::ostream& stream, const Part& part)
+    {
+        stream << part;
+    }
 
     CLogLineObserver* lineObserver = nullptr;
     std::map<std::string, int> categoryLevels;

@@ -42,7 +42,7 @@ public:
     // Class-level state of one T. A holder still owning its object at exit
     // deletes it before its mutex goes away.
     struct Holder {
-        Holder() noexcept {} // dynamic initialisation: ordered within its translation unit
+        Holder() noexcept { } // dynamic initialisation: ordered within its translation unit
         ~Holder()
         {
             std::lock_guard<std::mutex> lock(instanceMutex);

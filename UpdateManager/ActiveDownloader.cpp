@@ -52,8 +52,7 @@ void ActiveDownloader::Run()
         } catch (const std::exception& e) {
             Logger().Error(LogCategory::Download, "ActiveDownloader ", name, ": task failed: ", e.what());
         } catch (...) {
-            Logger().Error(LogCategory::Download, "ActiveDownloader ", name,
-                                                   ": task failed with an unknown exception");
+            Logger().Error(LogCategory::Download, "ActiveDownloader ", name, ": task failed with an unknown exception");
         }
     }
     Logger().Debug(LogCategory::Download, "ActiveDownloader Exit Thread", name);

@@ -64,7 +64,8 @@ bool UnmountInstaller(const fs::path& mountPoint)
 {
     try {
         if (!fs::exists(mountPoint)) {
-            Logger().Error(LogCategory::Install, "Cannot unmount ", mountPoint, " because the directory does not exist");
+            Logger().Error(LogCategory::Install, "Cannot unmount ", mountPoint,
+                           " because the directory does not exist");
             return false;
         }
 
@@ -101,7 +102,8 @@ fs::path FindFileWithExtension(const fs::path& directory, const std::string& ext
                     continue;
                 const std::string text = it->path().string();
                 const bool match = it->path().extension().string() == "." + extension;
-                Logger().Debug(LogCategory::Install, text, match ? " has " : " does not have ", " the extension ", extension);
+                Logger().Debug(LogCategory::Install, text, match ? " has " : " does not have ", " the extension ",
+                               extension);
                 if (match) {
                     result = it->path();
                     break;
@@ -109,8 +111,8 @@ fs::path FindFileWithExtension(const fs::path& directory, const std::string& ext
             }
         }
     } catch (const fs::filesystem_error& e) {
-        Logger().Error(LogCategory::UpdateManager, "Error when trying to find file with extension ", extension, " in directory ",
-                   directory, " : ", e.what());
+        Logger().Error(LogCategory::UpdateManager, "Error when trying to find file with extension ", extension,
+                       " in directory ", directory, " : ", e.what());
         result.clear();
     }
     return result;

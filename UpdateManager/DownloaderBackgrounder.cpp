@@ -196,8 +196,8 @@ void DownloaderBackgrounder::HttpDownload(std::shared_ptr<Data> data, int job)
                 fs::remove(target);
             }
             if (data->expectedSize > 0 && data->resumeOffset >= 0)
-                progress.store(std::min(1.0, static_cast<double>(data->resumeOffset) /
-                                                 static_cast<double>(data->expectedSize)));
+                progress.store(
+                    std::min(1.0, static_cast<double>(data->resumeOffset) / static_cast<double>(data->expectedSize)));
             else
                 progress.store(0.0);
 
@@ -235,12 +235,13 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
 
     DownloadState result = DownloadState::Downloading;
     if (!request.IsAccepted()) {
-        result = request.GetStatus() == TransferStatus::ConnectionFailed ? DownloadState::Paused
-                                                                              : DownloadState::Failed;
+        result =
+            request.GetStatus() == TransferStatus::ConnectionFailed ? DownloadState::Paused : DownloadState::Failed;
     } else {
         if (data->resumeOffset > 0 && request.IsRangeIgnored()) {
             // The server sent the whole file: write it from the start.
-            Logger().Info(LogCategory::Download, "The server sent the whole file; ", text, " is downloaded again from the start");
+            Logger().Info(LogCategory::Download, "The server sent the whole file; ", text,
+                          " is downloaded again from the start");
             data->resumeOffset = 0;
             file.close();
             errno = 0;
@@ -266,9 +267,14 @@ DownloadState DownloaderBackgrounder::Transfer(std::shared_ptr<Data> data, int j
         }
         if (result == DownloadState::Downloading) {
             switch (request.GetStatus()) {
-            case TransferStatus::Interrupted: result = DownloadState::Paused; break;
-            case TransferStatus::Error: result = DownloadState::Failed; break;
-            default: break;
+            case TransferStatus::Interrupted:
+                result = DownloadState::Paused;
+                break;
+            case TransferStatus::Error:
+                result = DownloadState::Failed;
+                break;
+            default:
+                break;
             }
         }
     }
@@ -293,7 +299,8 @@ DownloadState DownloaderBackgrounder::Verify(std::shared_ptr<Data> data, boost::
     if (expected <= 0) {
         Logger().Error(LogCategory::Download, "Invalid expected size for ", data->file, " (", totalSize, ")");
     } else if (measured != expected) {
-        Logger().Error(LogCategory::Download, "The size of ", text, " is ", measured, " while ", expected, " is expected");
+        Logger().Error(LogCategory::Download, "The size of ", text, " is ", measured, " while ", expected,
+                       " is expected");
         result = DownloadState::Failed;
     }
     if (measured == 0 && result == DownloadState::Completed) {

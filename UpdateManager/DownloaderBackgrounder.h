@@ -102,14 +102,14 @@ private:
     std::atomic<int> state{static_cast<int>(DownloadState::Idle)};
     HttpDownloadRequest request;
     int64_t totalSize = 0; // worker only: the transfer's total, which Verify expects
-    std::string checksum; // guarded by jobsMutex; set with the state word
-    std::mutex jobMutex;  // held by a job from its start to its end
+    std::string checksum;  // guarded by jobsMutex; set with the state word
+    std::mutex jobMutex;   // held by a job from its start to its end
 
     // Job numbers: Start hands them out in posting order.
     mutable std::mutex jobsMutex;
     std::condition_variable jobEnded;
-    int postedJobs = 0; // guarded by jobsMutex
-    int endedJobs = 0;  // guarded by jobsMutex
+    int postedJobs = 0;  // guarded by jobsMutex
+    int endedJobs = 0;   // guarded by jobsMutex
     int stoppedUpTo = 0; // worker only: jobs up to this number are stopped
 };
 

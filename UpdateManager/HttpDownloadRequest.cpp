@@ -80,10 +80,22 @@ public:
 };
 
 HttpDownloadRequest::HttpDownloadRequest(std::chrono::milliseconds timeout)
-    : session(std::make_unique<Session>()), responseStream(nullptr), bytesReceived(0),
-      progress(0.0), downloadedSize(0), status(TransferStatus::None), accepted(false), contentLength(0),
-      resumeOffset(0), bodyOffset(0), lengthKnown(false), rangeIgnored(false), responseLength(-1),
-      responseChunked(false), responseKeepAlive(false), connectionReusable(false)
+    : session(std::make_unique<Session>())
+    , responseStream(nullptr)
+    , bytesReceived(0)
+    , progress(0.0)
+    , downloadedSize(0)
+    , status(TransferStatus::None)
+    , accepted(false)
+    , contentLength(0)
+    , resumeOffset(0)
+    , bodyOffset(0)
+    , lengthKnown(false)
+    , rangeIgnored(false)
+    , responseLength(-1)
+    , responseChunked(false)
+    , responseKeepAlive(false)
+    , connectionReusable(false)
 {
     session->setTimeout(Poco::Timespan(std::chrono::duration_cast<std::chrono::microseconds>(timeout).count()));
     session->setKeepAlive(true);
@@ -504,8 +516,8 @@ bool HttpDownloadRequest::GetJson(const std::string& url, boost::property_tree::
         return false;
     // The JSON reader is recursive: deep nesting would exhaust the stack.
     if (!JsonNestingWithinLimit(text.str())) {
-        Logger().Error(LogCategory::Web, "Response nested too deeply (more than ", MaxJsonNesting, " levels): ",
-                       MaskPassword(url));
+        Logger().Error(LogCategory::Web, "Response nested too deeply (more than ", MaxJsonNesting,
+                       " levels): ", MaskPassword(url));
         return false;
     }
     try {

@@ -242,7 +242,8 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
         byteCount = partial;
         status = UpdateStatus::DownloadPaused;
     } catch (const fs::filesystem_error& e) {
-        Logger().Error(LogCategory::UpdateManager, "Failed to read size of ", installerPath.string(), "(", e.what(), ")");
+        Logger().Error(LogCategory::UpdateManager, "Failed to read size of ", installerPath.string(), "(", e.what(),
+                       ")");
         status = UpdateStatus::Error;
     }
 }
@@ -250,8 +251,8 @@ void Installer::CheckState(const std::string& localVersion, const std::string& r
 bool Installer::WriteConfirmFile(const std::string& checksum)
 {
     const int64_t size = static_cast<int64_t>(GetFileSizeOrZero(installerPath));
-    const std::string digest = boost::algorithm::to_lower_copy(checksum.empty() ? GetFileChecksum(installerPath)
-                                                                                : checksum);
+    const std::string digest =
+        boost::algorithm::to_lower_copy(checksum.empty() ? GetFileChecksum(installerPath) : checksum);
     if (WriteConfirmTree(GetConfirmPath(), size, digest))
         return true;
     status = UpdateStatus::DownloadError;

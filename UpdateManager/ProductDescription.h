@@ -21,11 +21,11 @@ public:
     std::string version;   // latest release
     std::string permalink; // installer download URL
     std::string productPage;
-    std::string releaseNotes; // "file://" + release notes file, or empty
+    std::string releaseNotes;       // "file://" + release notes file, or empty
     std::string platformMinVersion; // major.minor.servicepack
     std::string platformMaxVersion;
     std::string platformDisplayVersion;
-    uint64_t size = 0; // installer size in bytes, 0 when unknown
+    uint64_t size = 0;    // installer size in bytes, 0 when unknown
     std::string checksum; // installer MD5 as hex, empty when unknown
 };
 

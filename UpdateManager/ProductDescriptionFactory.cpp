@@ -52,8 +52,8 @@ std::string SafeFileName(const std::string& text)
     std::string name = text;
     for (char& c : name) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"'
-            || c == '<' || c == '>' || c == '|')
+        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' ||
+            c == '<' || c == '>' || c == '|')
             c = '_';
     }
     name = ReplaceAll(name, "..", "__");
@@ -69,8 +69,8 @@ bool ProductDescriptionFactory::Create(const std::string& inSKU, const std::stri
     try {
         const std::string skuText = resource.get<std::string>("product_sku");
         if (skuText != inSKU) {
-            Logger().Error(LogCategory::Description, "Failed to find sku", "\n", "[LOG] ## ", "sku", " = ", skuText, "\n",
-                       "[LOG] ## ", "inSKU", " = ", inSKU);
+            Logger().Error(LogCategory::Description, "Failed to find sku", "\n", "[LOG] ## ", "sku", " = ", skuText,
+                           "\n", "[LOG] ## ", "inSKU", " = ", inSKU);
             return false;
         }
         out.sku = inSKU;
@@ -133,8 +133,7 @@ void ProductDescriptionFactory::WriteReleaseNotes(const std::string& inSKU, cons
         }
         out.releaseNotes = "file://" + file;
     } catch (const fs::filesystem_error& e) {
-        Logger().Error(LogCategory::Description, CreateLabel, e.what(), "\n", "[LOG] ## ", "dest_dir",
-                                               " = ", dest);
+        Logger().Error(LogCategory::Description, CreateLabel, e.what(), "\n", "[LOG] ## ", "dest_dir", " = ", dest);
     }
 }
 

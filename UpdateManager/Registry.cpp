@@ -54,9 +54,9 @@ bool ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueNam
     } else if (boost::algorithm::istarts_with(keyPath, L"HKEY_CLASSES_ROOT", locale)) {
         hive = platform::RegistryHive::ClassesRoot;
     } else {
-        Logger().Error(
-            LogCategory::External, "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}", "\n",
-            " The registrykey could not be resolved.");
+        Logger().Error(LogCategory::External,
+                       "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}", "\n",
+                       " The registrykey could not be resolved.");
         return false;
     }
 

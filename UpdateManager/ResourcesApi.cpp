@@ -36,7 +36,8 @@ void ResourceResponse::Parse(const pt::ptree& answer)
             resource = list.front().second;
             valid = true;
         } else {
-            Logger().Error(LogCategory::UpdateManager, "Invalid resources: ", "got ", count, " while ", "total indicates ", total);
+            Logger().Error(LogCategory::UpdateManager, "Invalid resources: ", "got ", count, " while ",
+                           "total indicates ", total);
         }
     } catch (const std::exception& e) {
         Logger().Error(LogCategory::UpdateManager, "Error in resource parsing: ", e.what());

@@ -20,7 +20,6 @@ namespace Quendal {
 namespace UpdateManager {
 namespace {
 
-
 // Error texts in the JSON reader's form, which is given no file name.
 std::string ReaderError(const std::string& message)
 {
@@ -218,8 +217,8 @@ void ScannerDefinitions::AddRules(const std::string& sku, const boost::property_
                 std::vector<std::wstring> texts;
                 for (const auto& element : member.second)
                     texts.push_back(platform::WideFromNarrow(element.second.data()));
-                finder = std::make_unique<RegKeyVersionFinder>(texts[0], texts[1],
-                                                               count == 3 ? texts[2] : std::wstring());
+                finder =
+                    std::make_unique<RegKeyVersionFinder>(texts[0], texts[1], count == 3 ? texts[2] : std::wstring());
             } else {
                 Logger().Warning(LogCategory::UpdateManager,
                                  "Missing a string in RegkeyVersionFinder definition in json '", key, "'");

@@ -7,8 +7,7 @@ namespace Quendal {
 namespace UpdateManager {
 
 // The product list was refreshed.
-struct ProductListChangedEvent {
-};
+struct ProductListChangedEvent { };
 
 // One product's state changed.
 struct ProductChangedEvent {

@@ -215,8 +215,8 @@ void UpdateManager::ProcessProductInfo(const std::map<ProductKey, std::string>& 
         if (!useServer)
             continue;
 
-        const std::string invalidResponse =
-            " Could not get product information for " + key.sku + ": invalid response (no response or invalid json format";
+        const std::string invalidResponse = " Could not get product information for " + key.sku +
+                                            ": invalid response (no response or invalid json format";
         try {
             const std::string url = server + ResourcesApiPath(key.sku, key.type, platform, "latest");
             pt::ptree tree;
@@ -229,8 +229,8 @@ void UpdateManager::ProcessProductInfo(const std::map<ProductKey, std::string>& 
                     if (factory.Create(key.sku, key.type, localVersion, resource, fresh))
                         product.description = fresh;
                     else
-                        Logger().Warning(LogCategory::UpdateManager, " Could not get product information for ",
-                                         key.sku, ": invalid description data");
+                        Logger().Warning(LogCategory::UpdateManager, " Could not get product information for ", key.sku,
+                                         ": invalid description data");
                 } else {
                     Logger().Warning(LogCategory::UpdateManager, " Could not get product information for ", key.sku,
                                      ": invalid resource data");
@@ -291,8 +291,8 @@ void UpdateManager::CheckRelease(const ProductKey& key, ProductData& product)
     const UpdateStatus status = installer.GetStatus();
     if (!HasInstallerPath(product)) {
         if (status != UpdateStatus::Unknown) {
-            Logger().Error(LogCategory::UpdateManager, "No usable installer file name in the download URL of ",
-                           key.sku, " (", key.type, ")");
+            Logger().Error(LogCategory::UpdateManager, "No usable installer file name in the download URL of ", key.sku,
+                           " (", key.type, ")");
             installer.SetStatus(UpdateStatus::Error);
         }
         return;
@@ -313,10 +313,10 @@ void UpdateManager::DumpProductInfo()
     for (const auto& entry : products) {
         const ProductDescription& d = entry.second.description;
         Logger().Debug(LogCategory::UpdateManager, "Data for ", d.name, ":", "\n  URL:            ", d.permalink,
-                       "\n  SKU:            ", d.sku, "\n  Type:           ", d.type, "\n  Local version:  ",
-                       d.localVersion, "\n  Latest Version: ", d.version, "\n  Installer File: ",
-                       entry.second.installer.GetInstallerPath().string(), "\n  Status:         ",
-                       UpdateStatusToString(entry.second.installer.GetStatus()));
+                       "\n  SKU:            ", d.sku, "\n  Type:           ", d.type,
+                       "\n  Local version:  ", d.localVersion, "\n  Latest Version: ", d.version,
+                       "\n  Installer File: ", entry.second.installer.GetInstallerPath().string(),
+                       "\n  Status:         ", UpdateStatusToString(entry.second.installer.GetStatus()));
     }
 }
 
@@ -334,14 +334,14 @@ UpdateManager::Products::iterator UpdateManager::FindBusyProduct(Products::itera
     return std::find_if(first, last, [](const Products::value_type& product) { return IsInstallerBusy(product); });
 }
 
-UpdateManager::Products::iterator UpdateManager::FindProductByInstaller(Products::iterator first,
-                                                                        Products::iterator last,
-                                                                        const Installer* installer)
+UpdateManager::Products::iterator
+UpdateManager::FindProductByInstaller(Products::iterator first, Products::iterator last, const Installer* installer)
 {
     if (installer == nullptr)
         return last;
-    const Products::iterator owner = std::find_if(
-        first, last, [installer](const Products::value_type& product) { return &product.second.installer == installer; });
+    const Products::iterator owner = std::find_if(first, last, [installer](const Products::value_type& product) {
+        return &product.second.installer == installer;
+    });
     if (owner != last)
         return owner;
     const fs::path path = installer->GetInstallerPath();
@@ -481,9 +481,8 @@ bool UpdateManager::StartDownload(const ProductKey& key, ProductData& product, b
     const fs::path path = installer.GetInstallerPath();
     for (const Products::value_type& other : products) {
         if (&other.second != &product && IsInstallerBusy(other) && other.second.installer.GetInstallerPath() == path) {
-            Logger().Warning(LogCategory::UpdateManager, " Attempt to launch download for ",
-                             DownloadName(description), " but ", DownloadName(other.second.description),
-                             " is busy with the same installer file");
+            Logger().Warning(LogCategory::UpdateManager, " Attempt to launch download for ", DownloadName(description),
+                             " but ", DownloadName(other.second.description), " is busy with the same installer file");
             return false;
         }
     }

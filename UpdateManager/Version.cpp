@@ -102,8 +102,8 @@ bool IsWindowsVersionOrGreater(uint16_t major, uint16_t minor, uint16_t serviceP
     platform::OsVersion os;
     if (!platform::GetOsVersion(os))
         return false;
-    return std::make_tuple(os.major, os.minor, os.servicePackMajor)
-        >= std::make_tuple(uint32_t{major}, uint32_t{minor}, servicePackMajor);
+    return std::make_tuple(os.major, os.minor, os.servicePackMajor) >=
+           std::make_tuple(uint32_t{major}, uint32_t{minor}, servicePackMajor);
 }
 
 bool IsRunningOsAtMost(const PlatformBound& bound)
@@ -111,8 +111,8 @@ bool IsRunningOsAtMost(const PlatformBound& bound)
     platform::OsVersion os;
     if (!platform::GetOsVersion(os))
         return true;
-    return std::make_tuple(os.major, os.minor, os.servicePackMajor)
-        <= std::make_tuple(uint32_t{bound.major}, uint32_t{bound.minor}, bound.servicePack);
+    return std::make_tuple(os.major, os.minor, os.servicePackMajor) <=
+           std::make_tuple(uint32_t{bound.major}, uint32_t{bound.minor}, bound.servicePack);
 }
 
 bool ReadLowerPlatformBound(const std::string& text, PlatformBound& bound)
@@ -130,8 +130,8 @@ bool ProductDescription::IsPlatformSupported() const
     bool result = true;
     if (!platformMinVersion.empty()) {
         PlatformBound lower;
-        result = ReadLowerPlatformBound(platformMinVersion, lower)
-            && IsWindowsVersionOrGreater(lower.major, lower.minor, lower.servicePack);
+        result = ReadLowerPlatformBound(platformMinVersion, lower) &&
+                 IsWindowsVersionOrGreater(lower.major, lower.minor, lower.servicePack);
     }
     if (!platformMaxVersion.empty()) {
         PlatformBound upper;

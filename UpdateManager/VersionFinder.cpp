@@ -48,8 +48,7 @@ bool FileVersionFinder::FindVersion(std::string& version, bool& itemFound) const
         return false;
     const bool ok = ReadFileVersion(path.string(), version);
     if (ok)
-        Logger().Debug(LogCategory::UpdateManager, "FileVersion: Found version ", version, " for item ",
-                                               path.string());
+        Logger().Debug(LogCategory::UpdateManager, "FileVersion: Found version ", version, " for item ", path.string());
     return ok;
 }
 
@@ -153,8 +152,8 @@ bool ReadFileVersion(const std::string& filePath, std::string& version)
     platform::FileVersion fixed;
     if (platform::ReadFixedFileVersion(filePath, fixed) != platform::FileVersionStatus::Found)
         return false;
-    version = std::to_string(fixed.major) + "." + std::to_string(fixed.minor) + "." + std::to_string(fixed.build)
-        + "." + std::to_string(fixed.revision);
+    version = std::to_string(fixed.major) + "." + std::to_string(fixed.minor) + "." + std::to_string(fixed.build) +
+              "." + std::to_string(fixed.revision);
     return true;
 }
 

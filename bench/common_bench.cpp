@@ -75,8 +75,8 @@ std::string RunMd5sum(const std::string& file)
 int CompareChecksums(std::size_t mib)
 {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string file = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/quendal-bench-"
-        + std::to_string(getpid()) + ".bin";
+    const std::string file = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/quendal-bench-" +
+                             std::to_string(getpid()) + ".bin";
     {
         std::ofstream out(file, std::ios::binary);
         std::mt19937_64 random(42);

@@ -67,7 +67,7 @@ bool WriteScratchFile(const boost::filesystem::path& path, int64_t size)
     for (std::size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<char>((i * 131 + i / 4093) & 0xff);
     for (int64_t written = 0; written < size && out; written += MiB) {
-        block[0] = static_cast<char>(written / MiB);  // no two blocks alike
+        block[0] = static_cast<char>(written / MiB); // no two blocks alike
         out.write(block.data(), static_cast<std::streamsize>(std::min<int64_t>(MiB, size - written)));
     }
     return static_cast<bool>(out);
@@ -182,8 +182,8 @@ int main(int argc, char** argv)
             const double bestCurl = options.mib / *std::min_element(curl.begin(), curl.end());
             const double medianOurs = options.mib / Median(ours);
             const double medianCurl = options.mib / Median(curl);
-            std::printf("best:   HttpDownloadRequest %8.1f MiB/s   curl %8.1f MiB/s   ratio %.2f\n", bestOurs,
-                        bestCurl, bestOurs / bestCurl);
+            std::printf("best:   HttpDownloadRequest %8.1f MiB/s   curl %8.1f MiB/s   ratio %.2f\n", bestOurs, bestCurl,
+                        bestOurs / bestCurl);
             std::printf("median: HttpDownloadRequest %8.1f MiB/s   curl %8.1f MiB/s   ratio %.2f\n", medianOurs,
                         medianCurl, medianOurs / medianCurl);
         }

@@ -63,7 +63,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int64_t MiB = 1024 * 1024;
 constexpr const char* Sku = "BENCH";
 constexpr const char* InstallerName = "setup.sh";
-constexpr uint64_t SlowRate = 128 * 1024;       // bytes a second of the throttled server
+constexpr uint64_t SlowRate = 128 * 1024;           // bytes a second of the throttled server
 constexpr auto CpuSettle = std::chrono::seconds(1); // after the download's request, before measuring
 constexpr auto CpuWindow = std::chrono::seconds(5);
 constexpr auto UpdateLimit = std::chrono::minutes(5);
@@ -237,8 +237,8 @@ std::map<std::string, std::pair<std::string, double>> ThreadCpu(pid_t pid)
 {
     std::map<std::string, std::pair<std::string, double>> threads;
     boost::system::error_code error;
-    for (fs::directory_iterator it(fs::path("/proc/" + std::to_string(pid) + "/task"), error), end;
-         !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(fs::path("/proc/" + std::to_string(pid) + "/task"), error), end; !error && it != end;
+         it.increment(error)) {
         std::ifstream comm((it->path() / "comm").string());
         std::string name;
         std::getline(comm, name);
@@ -389,8 +389,8 @@ Environment UpdaterEnvironment(const fs::path& home)
 
 pid_t StartUpdater(const Setup& bench, const ServerProgram& server, const fs::path& home)
 {
-    return Spawn({UPDATER_PROGRAM, "--product-sku", Sku, "--server", server.HostPort(), "--",
-                  bench.relaunch.string(), "relaunched"},
+    return Spawn({UPDATER_PROGRAM, "--product-sku", Sku, "--server", server.HostPort(), "--", bench.relaunch.string(),
+                  "relaunched"},
                  UpdaterEnvironment(home), -1, (home / "updater.out").string());
 }
 
@@ -417,7 +417,7 @@ std::vector<std::string> Lines(const fs::path& path)
 
 struct UpdateRun {
     double seconds = 0;
-    double firstRequest = 0;   // start to the first request
+    double firstRequest = 0;     // start to the first request
     double installerRequest = 0; // start to the installer's request
     long maxRssKiB = 0;
 };
@@ -438,8 +438,8 @@ std::optional<UpdateRun> RunUpdater(const Setup& bench, const ServerProgram& ser
     const std::optional<LoggedRequest> installer = server.Find(from, " GET " + InstallerPath());
     const bool relaunched = WaitForFile(bench.relaunched, std::chrono::seconds(10));
     const std::vector<std::string> runs = Lines(bench.record);
-    if (ended.exitCode != 0 || !first || !installer || !relaunched || runs != std::vector<std::string>{"run /SILENT"}
-        || !fs::is_empty(home / "Downloads")) {
+    if (ended.exitCode != 0 || !first || !installer || !relaunched || runs != std::vector<std::string>{"run /SILENT"} ||
+        !fs::is_empty(home / "Downloads")) {
         std::fprintf(stderr,
                      "the update failed: exit code %d, %s request, %s, installer runs %zu, relaunch %s; see %s\n",
                      ended.exitCode, installer ? "an installer" : "no installer", first ? "requests" : "no request",
@@ -464,8 +464,8 @@ double RunCurl(const Setup& bench, const ServerProgram& server)
     sync();
     const Clock::time_point start = Clock::now();
     const bool ok = Run({"/usr/bin/curl", "--silent", "--show-error", "--fail", "--output", target.string(),
-                         server.Url(InstallerPath())}) == 0
-                    && Bench::Md5sumOf(target.string()) == bench.md5;
+                         server.Url(InstallerPath())}) == 0 &&
+                    Bench::Md5sumOf(target.string()) == bench.md5;
     if (ok)
         fs::permissions(target, fs::perms(0755));
     const bool ran = ok && Run({target.string(), "/SILENT"}) == 0;
@@ -507,8 +507,7 @@ std::optional<CpuRun> RunSlow(const Setup& bench, const ServerProgram& slow)
         const double cpuAfter = CpuSeconds(pid);
         for (const auto& thread : ThreadCpu(pid)) {
             const auto earlier = threadsBefore.find(thread.first);
-            const double used =
-                thread.second.second - (earlier == threadsBefore.end() ? 0.0 : earlier->second.second);
+            const double used = thread.second.second - (earlier == threadsBefore.end() ? 0.0 : earlier->second.second);
             if (used > 0)
                 run.threads.emplace_back(thread.second.first, used);
         }
@@ -531,8 +530,7 @@ std::optional<CpuRun> RunSlow(const Setup& bench, const ServerProgram& slow)
 
 void PrintFigure(const char* what, double value, const char* unit, double goal)
 {
-    std::printf("  %-44s %9.3f %-4s goal at most %7.3f %-4s ratio %.3f\n", what, value, unit, goal, unit,
-                value / goal);
+    std::printf("  %-44s %9.3f %-4s goal at most %7.3f %-4s ratio %.3f\n", what, value, unit, goal, unit, value / goal);
 }
 
 int RunBench(const Options& options, const fs::path& folder)
@@ -611,8 +609,7 @@ int RunBench(const Options& options, const fs::path& folder)
                 static_cast<long long>(options.mib), options.rounds);
     std::printf("  updater start to exit:                 %8.3f s  (%6.1f MiB/s)\n", Median(updater),
                 mibs / Median(updater));
-    std::printf("  curl -o + md5sum + running the script: %8.3f s  (%6.1f MiB/s)\n", Median(curl),
-                mibs / Median(curl));
+    std::printf("  curl -o + md5sum + running the script: %8.3f s  (%6.1f MiB/s)\n", Median(curl), mibs / Median(curl));
     std::printf("  ratio updater / (curl + md5sum + script): %.3f\n", Median(updater) / Median(curl));
     std::printf("  updater start to its installer request: %7.3f s\n", Median(installerRequest));
     std::printf("\nFigures of the updater:\n");

@@ -29,8 +29,8 @@ boost::filesystem::path Scratch()
                         platform::KnownFolderId::ProgramData, platform::KnownFolderId::Profile})
             platform::testing::OverrideKnownFolder(id, folder.Path().string());
         platform::testing::UseMemoryRegistryStore();
-        platform::testing::SetMemoryRegistryString(platform::RegistryHive::LocalMachine, "SOFTWARE\\Fuzz",
-                                                   "InstallDir", folder.Path().string());
+        platform::testing::SetMemoryRegistryString(platform::RegistryHive::LocalMachine, "SOFTWARE\\Fuzz", "InstallDir",
+                                                   folder.Path().string());
         return folder.Path();
     }();
     return scratch;

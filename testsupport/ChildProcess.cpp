@@ -106,10 +106,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), flags, 0644);
     }
     void Dup(int from, int fd) { posix_spawn_file_actions_adddup2(&actions, from, fd); }
-    void ChangeFolder(const std::string& folder)
-    {
-        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    }
+    void ChangeFolder(const std::string& folder) { posix_spawn_file_actions_addchdir_np(&actions, folder.c_str()); }
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -155,8 +152,8 @@ ChildProcess::ChildProcess(const ChildOptions& options)
         setup.ChangeFolder(options.workingFolder);
 
     auto spawn = options.searchPath ? posix_spawnp : posix_spawn;
-    const int error =
-        spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes, argvPointers.data(), envpPointers.data());
+    const int error = spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes, argvPointers.data(),
+                            envpPointers.data());
     if (error != 0) {
         pid = -1;
         throw std::runtime_error("cannot start " + options.program + ": " + std::strerror(error));

@@ -42,7 +42,7 @@ struct ChildOptions {
     ChildOutput stdoutTo = ChildOutput::Null;
     std::string stdoutPath; // for ChildOutput::File
     ChildOutput stderrTo = ChildOutput::Null;
-    std::string stderrPath; // for ChildOutput::File
+    std::string stderrPath;  // for ChildOutput::File
     bool searchPath = false; // a program name without a folder is looked up in PATH
 };
 
@@ -83,8 +83,8 @@ private:
 };
 
 struct ChildResult {
-    int exitCode = -1; // -1 when it was ended by a signal
-    int signal = 0;    // the signal that ended it (SIGKILL after the limit)
+    int exitCode = -1;  // -1 when it was ended by a signal
+    int signal = 0;     // the signal that ended it (SIGKILL after the limit)
     std::string output; // what it wrote to ChildOutput::Pipe
 };
 

@@ -43,8 +43,8 @@ int RunTestProgram(int argc, char** argv);
 } // namespace Testing
 } // namespace Quendal
 
-#define QUENDAL_CHILD_TEST(suite, name)                                                                       \
-    static void QuendalChildTest_##suite##_##name();                                                          \
-    [[maybe_unused]] static const bool QuendalChildTestAdded_##suite##_##name =                              \
-        ::Quendal::Testing::AddChildTest(#suite, #name, &QuendalChildTest_##suite##_##name, __FILE__, __LINE__); \
+#define QUENDAL_CHILD_TEST(suite, name)                                                                                \
+    static void QuendalChildTest_##suite##_##name();                                                                   \
+    [[maybe_unused]] static const bool QuendalChildTestAdded_##suite##_##name =                                        \
+        ::Quendal::Testing::AddChildTest(#suite, #name, &QuendalChildTest_##suite##_##name, __FILE__, __LINE__);       \
     static void QuendalChildTest_##suite##_##name()

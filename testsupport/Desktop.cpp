@@ -35,8 +35,8 @@ bool WindowManagerRunning()
 
 unsigned long FindWindow(pid_t pid, const std::string& title)
 {
-    std::string found = RunAndRead(
-        {"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^" + title + "$"});
+    std::string found =
+        RunAndRead({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid), "--name", "^" + title + "$"});
     std::istringstream lines(found);
     unsigned long window = 0;
     lines >> window;
@@ -88,8 +88,8 @@ juce::Image CaptureWindow(unsigned long window, const std::string& path)
 void ClickAt(unsigned long window, int x, int y)
 {
     // XTest requests are handled in order: the click lands after the move.
-    RunAndRead({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x),
-                std::to_string(y), "click", "1"});
+    RunAndRead({"xdotool", "mousemove", "--window", std::to_string(window), std::to_string(x), std::to_string(y),
+                "click", "1"});
 }
 
 void MovePointer(unsigned long window, int x, int y)

@@ -19,7 +19,7 @@ namespace Testing {
 // What ReadBody saw.
 struct BodyRead {
     std::vector<int64_t> chunks;
-    std::vector<double> progress;  // GetProgress after each chunk
+    std::vector<double> progress; // GetProgress after each chunk
 };
 
 // Reads the body with HasMoreData / ReadChunk into `out` until HasMoreData

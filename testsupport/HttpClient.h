@@ -26,10 +26,11 @@ namespace Testing {
 
 struct Answer {
     int status = 0;
-    std::map<std::string, std::string> headers;  // names lower-cased
+    std::map<std::string, std::string> headers; // names lower-cased
     std::string body;
     bool Has(const std::string& name) const { return headers.count(Poco::toLower(name)) != 0; }
-    std::string Get(const std::string& name) const {
+    std::string Get(const std::string& name) const
+    {
         auto it = headers.find(Poco::toLower(name));
         return it == headers.end() ? std::string() : it->second;
     }
@@ -37,24 +38,29 @@ struct Answer {
 
 inline Answer Get(Poco::Net::HTTPClientSession& session, const std::string& target,
                   const std::string& range = std::string(),
-                  const Poco::Net::HTTPBasicCredentials* credentials = nullptr) {
+                  const Poco::Net::HTTPBasicCredentials* credentials = nullptr)
+{
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
-    if (!range.empty()) request.set("Range", range);
-    if (credentials) credentials->authenticate(request);
-    session.setKeepAlive(true);  // POCO sends "Connection: close" otherwise
+    if (!range.empty())
+        request.set("Range", range);
+    if (credentials)
+        credentials->authenticate(request);
+    session.setKeepAlive(true); // POCO sends "Connection: close" otherwise
     session.sendRequest(request);
     Poco::Net::HTTPResponse response;
     std::istream& in = session.receiveResponse(response);
     Answer answer;
     answer.status = response.getStatus();
-    for (const auto& header : response) answer.headers[Poco::toLower(header.first)] = header.second;
+    for (const auto& header : response)
+        answer.headers[Poco::toLower(header.first)] = header.second;
     std::ostringstream body;
     Poco::StreamCopier::copyStream(in, body);
     answer.body = body.str();
     return answer;
 }
 
-inline Answer Get(std::uint16_t port, const std::string& target, const std::string& range = std::string()) {
+inline Answer Get(std::uint16_t port, const std::string& target, const std::string& range = std::string())
+{
     Poco::Net::HTTPClientSession session("127.0.0.1", port);
     session.setTimeout(Poco::Timespan(5, 0));
     return Get(session, target, range);
@@ -66,9 +72,10 @@ struct Raw {
     std::string bytes;
     End end = End::Eof;
     int status = 0;
-    std::string head;  // status line and header fields
-    std::string body;  // everything after the blank line
-    std::string Header(const std::string& name) const {
+    std::string head; // status line and header fields
+    std::string body; // everything after the blank line
+    std::string Header(const std::string& name) const
+    {
         std::istringstream lines(head);
         std::string line;
         while (std::getline(lines, line)) {
@@ -78,12 +85,14 @@ struct Raw {
         }
         return std::string();
     }
-    bool HasHeader(const std::string& name) const {
+    bool HasHeader(const std::string& name) const
+    {
         std::istringstream lines(head);
         std::string line;
         while (std::getline(lines, line)) {
             auto colon = line.find(':');
-            if (colon != std::string::npos && Poco::icompare(line.substr(0, colon), name) == 0) return true;
+            if (colon != std::string::npos && Poco::icompare(line.substr(0, colon), name) == 0)
+                return true;
         }
         return false;
     }
@@ -92,7 +101,8 @@ struct Raw {
 // Sends `request` as it is and reads until the server closes, resets, or stays
 // silent for `quiet`.
 inline Raw Exchange(std::uint16_t port, const std::string& request,
-                    std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
+                    std::chrono::milliseconds quiet = std::chrono::milliseconds(300))
+{
     Poco::Net::StreamSocket socket;
     socket.connect(Poco::Net::SocketAddress("127.0.0.1", port), Poco::Timespan(5, 0));
     socket.sendBytes(request.data(), static_cast<int>(request.size()));
@@ -120,14 +130,16 @@ inline Raw Exchange(std::uint16_t port, const std::string& request,
     if (blank != std::string::npos) {
         raw.head = raw.bytes.substr(0, blank + 2);
         raw.body = raw.bytes.substr(blank + 4);
-        if (raw.head.compare(0, 9, "HTTP/1.1 ") == 0) ParseDigits(raw.head.substr(9, 3), raw.status);
+        if (raw.head.compare(0, 9, "HTTP/1.1 ") == 0)
+            ParseDigits(raw.head.substr(9, 3), raw.status);
     }
     return raw;
 }
 
-inline std::string GetRequest(const std::string& target, const std::string& extraHeaders = std::string()) {
+inline std::string GetRequest(const std::string& target, const std::string& extraHeaders = std::string())
+{
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHeaders + "\r\n";
 }
 
-}  // namespace Testing
-}  // namespace Quendal
+} // namespace Testing
+} // namespace Quendal

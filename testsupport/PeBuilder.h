@@ -30,19 +30,19 @@ inline void Put32(std::vector<uint8_t>& b, std::size_t at, uint32_t v)
 
 inline uint32_t Get32(const std::vector<uint8_t>& b, std::size_t at)
 {
-    return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8)
-        | (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+    return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
+           (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
 struct PeOptions {
     bool pe32Plus = false;
-    bool withResources = true;     // a .rsrc section and its data directory
-    bool withVersionType = true;   // an RT_VERSION type in the resource tree
-    bool withIconType = true;      // an RT_ICON type before RT_VERSION
-    bool withFixedInfo = true;     // VS_FIXEDFILEINFO in VS_VERSIONINFO
+    bool withResources = true;   // a .rsrc section and its data directory
+    bool withVersionType = true; // an RT_VERSION type in the resource tree
+    bool withIconType = true;    // an RT_ICON type before RT_VERSION
+    bool withFixedInfo = true;   // VS_FIXEDFILEINFO in VS_VERSIONINFO
     uint16_t fileVersion[4] = {1, 2, 3, 4};
     uint16_t productVersion[4] = {9, 8, 7, 6};
-    uint32_t nameId = 1;           // VS_VERSION_INFO
+    uint32_t nameId = 1; // VS_VERSION_INFO
     uint16_t language = 0x0409;
     uint32_t signature = 0xFEEF04BDu;
 };
@@ -50,20 +50,20 @@ struct PeOptions {
 // File offsets of the structures, for tests that corrupt them.
 struct PeImage {
     std::vector<uint8_t> bytes;
-    std::size_t peOffsetField = 0x3C;     // e_lfanew
-    std::size_t fileHeader = 0;           // after "PE\0\0"
+    std::size_t peOffsetField = 0x3C; // e_lfanew
+    std::size_t fileHeader = 0;       // after "PE\0\0"
     std::size_t optionalHeader = 0;
-    std::size_t rvaCountField = 0;        // NumberOfRvaAndSizes
+    std::size_t rvaCountField = 0;          // NumberOfRvaAndSizes
     std::size_t resourceDirectoryField = 0; // data directory 2 (RVA, size)
     std::size_t sectionTable = 0;
     std::size_t resourceSectionHeader = 0;
     std::size_t rootDirectory = 0;
-    std::size_t versionTypeEntry = 0;     // root entry of RT_VERSION
+    std::size_t versionTypeEntry = 0; // root entry of RT_VERSION
     std::size_t nameDirectory = 0;
     std::size_t languageEntry = 0;
     std::size_t dataEntry = 0;
     std::size_t versionInfo = 0;
-    std::size_t versionInfoEnd = 0;       // first byte after VS_VERSIONINFO
+    std::size_t versionInfoEnd = 0; // first byte after VS_VERSIONINFO
 };
 
 inline PeImage BuildPe(const PeOptions& o = PeOptions())
@@ -178,12 +178,12 @@ inline PeImage BuildPe(const PeOptions& o = PeOptions())
     const std::size_t opt = image.fileHeader + 20;
     image.optionalHeader = opt;
     Put16(b, opt, o.pe32Plus ? 0x20B : 0x10B);
-    Put32(b, opt + 16, TextRva);                          // AddressOfEntryPoint
-    Put32(b, opt + 32, 0x1000);                           // SectionAlignment
+    Put32(b, opt + 16, TextRva); // AddressOfEntryPoint
+    Put32(b, opt + 32, 0x1000);  // SectionAlignment
     Put32(b, opt + 36, FileAlignment);
-    Put32(b, opt + 56, ResourceRva + 0x1000 + rsrcRaw);   // SizeOfImage
-    Put32(b, opt + 60, FileAlignment);                    // SizeOfHeaders
-    Put16(b, opt + 68, 2);                                // Subsystem: GUI
+    Put32(b, opt + 56, ResourceRva + 0x1000 + rsrcRaw); // SizeOfImage
+    Put32(b, opt + 60, FileAlignment);                  // SizeOfHeaders
+    Put16(b, opt + 68, 2);                              // Subsystem: GUI
     image.rvaCountField = opt + (o.pe32Plus ? 108 : 92);
     Put32(b, image.rvaCountField, 16);
     image.resourceDirectoryField = image.rvaCountField + 4 + 2 * 8;

@@ -54,8 +54,8 @@ bool SameName(const std::wstring& a, const std::wstring& b)
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i]
-            && Poco::Unicode::toUpper(static_cast<int>(a[i])) != Poco::Unicode::toUpper(static_cast<int>(b[i])))
+        if (a[i] != b[i] &&
+            Poco::Unicode::toUpper(static_cast<int>(a[i])) != Poco::Unicode::toUpper(static_cast<int>(b[i])))
             return false;
     }
     return true;

@@ -29,8 +29,8 @@ std::string WithoutToolkitLines(const std::string& text)
     std::string line;
     std::string rest;
     while (std::getline(lines, line)) {
-        if (line.rfind("JUCE v", 0) == 0 || line.rfind("*** Leaked objects detected", 0) == 0
-            || line.rfind("JUCE Assertion failure in juce_", 0) == 0)
+        if (line.rfind("JUCE v", 0) == 0 || line.rfind("*** Leaked objects detected", 0) == 0 ||
+            line.rfind("JUCE Assertion failure in juce_", 0) == 0)
             continue;
         rest += line + "\n";
     }
@@ -51,9 +51,11 @@ UpdaterFixture::UpdaterFixture()
     fs::create_directories(scratch / "work");
     WriteFile(scratch / "work" / "relaunch.sh",
               "#!/bin/sh\n"
-              "out=" + Quoted(scratch / "relaunch.record") + "\n"
-              "{ echo \"pid $$\"; for a in \"$@\"; do echo \"[$a]\"; done; } > \"$out.part\"\n"
-              "mv \"$out.part\" \"$out\"\n");
+              "out=" +
+                  Quoted(scratch / "relaunch.record") +
+                  "\n"
+                  "{ echo \"pid $$\"; for a in \"$@\"; do echo \"[$a]\"; done; } > \"$out.part\"\n"
+                  "mv \"$out.part\" \"$out\"\n");
     fs::permissions(scratch / "work" / "relaunch.sh", fs::perms(0755));
     server.SetReleaseFolder((scratch / "releases").string());
     server.Start();
@@ -123,8 +125,7 @@ std::string UpdaterFixture::InstallerPath(const std::string& sku) const
 }
 
 std::unique_ptr<ChildProcess> UpdaterFixture::StartUpdater(const std::vector<std::string>& args, bool display,
-                                                           std::optional<std::string> displayValue,
-                                                           bool closedStdout)
+                                                           std::optional<std::string> displayValue, bool closedStdout)
 {
     ChildOptions options;
     options.program = UPDATER_PROGRAM;

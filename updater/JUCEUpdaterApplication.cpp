@@ -44,8 +44,7 @@ void JUCEUpdaterApplication::initialise(const juce::String&)
     // The toolkit cannot build a window without a display.
     if (!platform::HasUsableDisplay()) {
         const char* display = std::getenv("DISPLAY");
-        std::cerr << "updater: no usable display (DISPLAY=" << (display != nullptr ? display : "") << ")"
-                  << std::endl;
+        std::cerr << "updater: no usable display (DISPLAY=" << (display != nullptr ? display : "") << ")" << std::endl;
         std::exit(1);
     }
 
@@ -63,9 +62,7 @@ void JUCEUpdaterApplication::shutdown()
     juce::LookAndFeel::setDefaultLookAndFeel(nullptr);
 }
 
-void JUCEUpdaterApplication::anotherInstanceStarted(const juce::String&)
-{
-}
+void JUCEUpdaterApplication::anotherInstanceStarted(const juce::String&) { }
 
 } // namespace Updater
 } // namespace Quendal

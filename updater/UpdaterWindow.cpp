@@ -83,8 +83,8 @@ void UpdaterWindow::Start()
     manager.AddListener(this);
     try {
         UpdateStatus status = manager.GetProduct(productKey).installer.GetStatus();
-        if (status == UpdateStatus::Error || status == UpdateStatus::Unknown
-            || status == UpdateStatus::PlatformNotSupported)
+        if (status == UpdateStatus::Error || status == UpdateStatus::Unknown ||
+            status == UpdateStatus::PlatformNotSupported)
             std::exit(1);
         if (!manager.LaunchDownload(productKey, true))
             std::exit(1);
@@ -253,8 +253,8 @@ void UpdaterWindow::OnLaunchInstaller()
     try {
         // One interactive install at a time.
         UpdateStatus status = manager.GetProduct(productKey).installer.GetStatus();
-        if (status == UpdateStatus::DownloadInProgress || status == UpdateStatus::InstallerStart
-            || status == UpdateStatus::InstallInProgress)
+        if (status == UpdateStatus::DownloadInProgress || status == UpdateStatus::InstallerStart ||
+            status == UpdateStatus::InstallInProgress)
             return;
         manager.RefreshProduct(productKey);
         if (manager.LaunchInstaller(productKey, false))

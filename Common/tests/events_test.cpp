@@ -27,7 +27,7 @@ struct Recorder : Quendal::IEventListener<Ping> {
     bool throws = false;
 };
 
-class Source : public Quendal::EventSource<Ping> {};
+class Source : public Quendal::EventSource<Ping> { };
 
 // Two listeners at increasing addresses, ids 0 and 1.
 struct Pair {

@@ -29,16 +29,16 @@
 namespace {
 
 namespace fs = boost::filesystem;
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
 using Quendal::Testing::ChildArguments;
 using Quendal::Testing::ChildResult;
 using Quendal::Testing::RunChildTest;
 using Quendal::Testing::ScopedEnvironment;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
 
 std::string Pattern(std::size_t n)
 {
@@ -82,10 +82,7 @@ protected:
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("SystemDrive");
     }
-    void TearDown() override
-    {
-        platform::testing::ClearKnownFolderOverrides();
-    }
+    void TearDown() override { platform::testing::ClearKnownFolderOverrides(); }
 
     // The result, what `out` holds afterwards and what went to standard
     // output; `out` starts as "untouched".
@@ -199,9 +196,12 @@ TEST_F(KnownFolders, FolderKindsMapToTheirFolders)
     using K = Quendal::KnownFolderId;
     using F = Quendal::FolderKind;
     const std::pair<F, K> kinds[] = {
-        {F::ProgramData, K::ProgramData}, {F::ProgramFilesX86, K::ProgramFilesX86},
-        {F::ProgramFilesX64, K::ProgramFilesX64}, {F::Desktop, K::Desktop},
-        {F::Downloads, K::Downloads}, {F::Profile, K::Profile},
+        {F::ProgramData, K::ProgramData},
+        {F::ProgramFilesX86, K::ProgramFilesX86},
+        {F::ProgramFilesX64, K::ProgramFilesX64},
+        {F::Desktop, K::Desktop},
+        {F::Downloads, K::Downloads},
+        {F::Profile, K::Profile},
     };
     for (const auto& kind : kinds)
         platform::testing::OverrideKnownFolder(kind.second, "/kind/" + std::to_string(static_cast<int>(kind.first)));

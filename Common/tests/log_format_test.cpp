@@ -48,10 +48,7 @@ protected:
         log->SetStartTimeForTesting(Base);
         platform::testing::SetSystemTimeTicks(Base);
     }
-    void TearDown() override
-    {
-        platform::testing::SetSystemTimeTicks(std::nullopt);
-    }
+    void TearDown() override { platform::testing::SetSystemTimeTicks(std::nullopt); }
 
     CLog* log = nullptr;
     LogCapture recorder; // detaches and clears the categories at the end
@@ -73,8 +70,7 @@ TEST_F(LogFormat, LineTable)
          "[LOG] 12     | {tid} | update_manager  | info   |  Initialize UpdateManager\n"},
         {"zero elapsed", 0, "web", 0, "x", "[LOG] 0      | {tid} | web             | debug  | x\n"},
         {"below one ms", TicksPerMs - 1, "web", 0, "x", "[LOG] 0      | {tid} | web             | debug  | x\n"},
-        {"seven digits", 1234567 * TicksPerMs, "web", 0, "x",
-         "[LOG] 1234567 | {tid} | web             | debug  | x\n"},
+        {"seven digits", 1234567 * TicksPerMs, "web", 0, "x", "[LOG] 1234567 | {tid} | web             | debug  | x\n"},
         {"six digits fill the width", 123456 * TicksPerMs, "web", 0, "x",
          "[LOG] 123456 | {tid} | web             | debug  | x\n"},
         {"negative", -5 * TicksPerMs, "web", 0, "x", "[LOG] -5     | {tid} | web             | debug  | x\n"},
@@ -97,7 +93,8 @@ TEST_F(LogFormat, LineTable)
         {"negative level", 0, "install", -1, "x", "[LOG] 0      | {tid} | install         | -1     | x\n"},
         {"huge level", 0, "install", INT_MAX, "x", "[LOG] 0      | {tid} | install         | 2147483647 | x\n"},
         {"empty message", 0, "web", 1, "", "[LOG] 0      | {tid} | web             | info   | \n"},
-        {"message kept as it is", 0, "web", 1, "a | b\nc", "[LOG] 0      | {tid} | web             | info   | a | b\nc\n"},
+        {"message kept as it is", 0, "web", 1, "a | b\nc",
+         "[LOG] 0      | {tid} | web             | info   | a | b\nc\n"},
     };
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -120,8 +117,7 @@ TEST_F(LogFormat, ThreadIdIsTheCallingThreads)
     });
     other.join();
     EXPECT_NE(threadId, platform::CurrentThreadId());
-    EXPECT_EQ(fromThread.substr(0, 15 + std::to_string(threadId).size()),
-              "[LOG] 0      | " + std::to_string(threadId));
+    EXPECT_EQ(fromThread.substr(0, 15 + std::to_string(threadId).size()), "[LOG] 0      | " + std::to_string(threadId));
 }
 
 TEST_F(LogFormat, LogFormatsItsPartsIntoOneLine)
@@ -229,14 +225,12 @@ TEST(LogPrint, PartTable)
          "\"C:\\Program Files\\a.exe\""},
         {"path with ampersand", [](std::ostream& s) { CLog::Print(s, fs::path("a&b")); }, "\"a&&b\""},
         {"path with quotes", [](std::ostream& s) { CLog::Print(s, fs::path("say \"hi\"")); }, "\"say &\"hi&\"\""},
-        {"path of quotes and ampersands", [](std::ostream& s) { CLog::Print(s, fs::path("&\"&")); },
-         "\"&&&\"&&\""},
+        {"path of quotes and ampersands", [](std::ostream& s) { CLog::Print(s, fs::path("&\"&")); }, "\"&&&\"&&\""},
         {"empty path", [](std::ostream& s) { CLog::Print(s, fs::path()); }, "\"\""},
         {"a text is not quoted", [](std::ostream& s) { CLog::Print(s, "a&\"b"); }, "a&\"b"},
         {"null C string", [&](std::ostream& s) { CLog::Print(s, nullText, "after"); }, "after"},
         {"parts in order, no fill",
-         [](std::ostream& s) { CLog::Print(s, "a", 1, 'b', fs::path("x"), std::string("c"), 255u); },
-         "a1b\"x\"c255"},
+         [](std::ostream& s) { CLog::Print(s, "a", 1, 'b', fs::path("x"), std::string("c"), 255u); }, "a1b\"x\"c255"},
     };
     for (const PrintCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -206,14 +206,13 @@ TEST(LogOutput, AFailedExecutableLookupIsReportedAndTheLoggerStillRuns)
     const auto result = RunProbe({"bad-executable"});
     ASSERT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "GetModuleHandle returned 2\n");
-    EXPECT_EQ(result.out,
-              "#### Log engine initialization.\n"
-              "LOG - START THREAD \n"
-              "LOG - STOP THREAD asked \n"
-              "LOG FLUSH DONE \n"
-              "#### Log engine destruction.\n"
-              "LOG - STOP THREAD asked \n"
-              "LOG FLUSH DONE \n");
+    EXPECT_EQ(result.out, "#### Log engine initialization.\n"
+                          "LOG - START THREAD \n"
+                          "LOG - STOP THREAD asked \n"
+                          "LOG FLUSH DONE \n"
+                          "#### Log engine destruction.\n"
+                          "LOG - STOP THREAD asked \n"
+                          "LOG FLUSH DONE \n");
 }
 
 } // namespace

@@ -183,7 +183,10 @@ TEST(LogRing, LengthIsClampedToTheLimit)
 // Releases all waiting threads once `count` have arrived.
 class Gate {
 public:
-    explicit Gate(int count) : remaining(count) {}
+    explicit Gate(int count)
+        : remaining(count)
+    {
+    }
     void ArriveAndWait()
     {
         std::unique_lock<std::mutex> lock(mutex);
@@ -283,7 +286,8 @@ TEST(LogRing, ConcurrentWritersWithTheWriterTaskLoseNothing)
     for (int t = 0; t < Threads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < Lines; ++i) {
-                const std::string line = "t" + std::to_string(t) + " " + std::to_string(i) + " " + std::string(40, '-') + "\n";
+                const std::string line =
+                    "t" + std::to_string(t) + " " + std::to_string(i) + " " + std::string(40, '-') + "\n";
                 rings->Write(line.data(), static_cast<int>(line.size()));
             }
         });

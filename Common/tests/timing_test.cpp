@@ -22,10 +22,7 @@ protected:
         log->ClearCategoriesForTesting();
         log->EnableCategoryForTesting("timing", CLog::Level::Debug);
     }
-    void TearDown() override
-    {
-        platform::testing::SetSystemTimeTicks(std::nullopt);
-    }
+    void TearDown() override { platform::testing::SetSystemTimeTicks(std::nullopt); }
 
     CLog* log = nullptr;
     LogCapture recorder; // detaches and clears the categories at the end

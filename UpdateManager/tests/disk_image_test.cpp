@@ -21,9 +21,9 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
+using Quendal::Testing::ScannerLogCategories;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
-using Quendal::Testing::ScannerLogCategories;
 
 namespace {
 
@@ -65,9 +65,8 @@ protected:
     void WriteTool(const fs::path& script, const std::string& action, int code)
     {
         WriteFile(script, "#!/bin/sh\n"
-                                        "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '"
-                                            + record.string() + "'\n" + action + "\nexit "
-                                            + std::to_string(code) + "\n");
+                          "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" +
+                              record.string() + "'\n" + action + "\nexit " + std::to_string(code) + "\n");
         fs::permissions(script, fs::owner_all | fs::group_read | fs::group_exe);
     }
 
@@ -135,8 +134,8 @@ TEST_F(DiskImageTest, MountRunsTheToolWithOneArgumentPerPath)
         if (c.ok)
             expected.push_back(Line("debug", Quoted(mountPoint) + " has been succesfully mounted."));
         else
-            expected.push_back(Line("error", "Failed to mount " + Quoted(mountPoint) + " (returned "
-                                                 + std::to_string(c.code) + ")"));
+            expected.push_back(
+                Line("error", "Failed to mount " + Quoted(mountPoint) + " (returned " + std::to_string(c.code) + ")"));
         EXPECT_EQ(log.Lines(), expected);
         EXPECT_TRUE(Planted().empty());
         fs::remove(record);
@@ -237,8 +236,8 @@ TEST_F(DiskImageTest, Unmount)
         EXPECT_EQ(Recorded(), (std::vector<std::string>{"-f", mountPoint.string()}));
         EXPECT_EQ(fs::exists(mountPoint), c.folderStays);
         const LogLine expected = c.ok ? Line("debug", Quoted(mountPoint) + " unmounted succesfully")
-                                      : Line("error", "Could not unmount " + Quoted(mountPoint) + " (returned "
-                                                          + std::to_string(c.code) + ")");
+                                      : Line("error", "Could not unmount " + Quoted(mountPoint) + " (returned " +
+                                                          std::to_string(c.code) + ")");
         EXPECT_EQ(log.Lines(), std::vector<LogLine>{expected});
         EXPECT_TRUE(Planted().empty());
         fs::remove_all(mountPoint);
@@ -252,8 +251,8 @@ TEST_F(DiskImageTest, UnmountRefusals)
     {
         LogCapture log{ScannerLogCategories};
         EXPECT_FALSE(UnmountInstaller(dir.Path() / "mnt"));
-        EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("error", "Cannot unmount " + Quoted(dir.Path() / "mnt")
-                                                                       + " because the directory does not exist")}));
+        EXPECT_EQ(log.Lines(), (std::vector<LogLine>{Line("error", "Cannot unmount " + Quoted(dir.Path() / "mnt") +
+                                                                       " because the directory does not exist")}));
     }
     {
         LogCapture log{ScannerLogCategories};
@@ -340,8 +339,8 @@ TEST(FindFileWithExtension, FirstRegularFileWithTheExactExtension)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].category, "update_manager");
     EXPECT_EQ(lines[0].level, "error");
-    EXPECT_EQ(lines[0].message.rfind("Error when trying to find file with extension pkg in directory "
-                                     + Quoted(dir.Path() / "file") + " : ",
+    EXPECT_EQ(lines[0].message.rfind("Error when trying to find file with extension pkg in directory " +
+                                         Quoted(dir.Path() / "file") + " : ",
                                      0),
               0u)
         << lines[0];

@@ -29,13 +29,13 @@
 
 using Quendal::Testing::ChildArguments;
 using Quendal::Testing::ChildResult;
+using Quendal::Testing::DownloadPayload;
+using Quendal::Testing::FileSizeOf;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
-using Quendal::Testing::DownloadPayload;
-using Quendal::Testing::ScratchFolder;
-using Quendal::Testing::FileSizeOf;
 using Quendal::Testing::ReadFile;
 using Quendal::Testing::RunChildTest;
+using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
 using Quendal::UpdateManager::DownloaderBackgrounder;
 using Quendal::UpdateManager::DownloadState;
@@ -49,11 +49,16 @@ const char* const FilePath = "/files/setup.bin";
 std::string StateName(DownloadState state)
 {
     switch (state) {
-    case DownloadState::Idle: return "Idle";
-    case DownloadState::Downloading: return "Downloading";
-    case DownloadState::Paused: return "Paused";
-    case DownloadState::Completed: return "Completed";
-    case DownloadState::Failed: return "Failed";
+    case DownloadState::Idle:
+        return "Idle";
+    case DownloadState::Downloading:
+        return "Downloading";
+    case DownloadState::Paused:
+        return "Paused";
+    case DownloadState::Completed:
+        return "Completed";
+    case DownloadState::Failed:
+        return "Failed";
     }
     return "state " + std::to_string(static_cast<int>(state));
 }
@@ -62,7 +67,10 @@ std::string StateName(DownloadState state)
 
 namespace Quendal {
 namespace UpdateManager {
-void PrintTo(DownloadState state, std::ostream* os) { *os << StateName(state); }
+void PrintTo(DownloadState state, std::ostream* os)
+{
+    *os << StateName(state);
+}
 } // namespace UpdateManager
 } // namespace Quendal
 
@@ -137,10 +145,17 @@ TEST_F(DownloadJob, CompletesAndChecksTheWholeFile)
         server.ClearRequests();
         std::string expected;
         switch (c.checksum) {
-        case Expected::Lower: expected = md5; break;
-        case Expected::Upper: expected = boost::algorithm::to_upper_copy(md5); break;
-        case Expected::Wrong: expected = testserver::Md5Hex("something else"); break;
-        case Expected::None: break;
+        case Expected::Lower:
+            expected = md5;
+            break;
+        case Expected::Upper:
+            expected = boost::algorithm::to_upper_copy(md5);
+            break;
+        case Expected::Wrong:
+            expected = testserver::Md5Hex("something else");
+            break;
+        case Expected::None:
+            break;
         }
         const int before = static_cast<int>(log.Lines().size());
 
@@ -345,9 +360,8 @@ TEST_F(DownloadJob, ChecksTheAnnouncedSizeWhenTheServerGivesNoLength)
         server.SetFault(FilePath, c.fault);
         const int before = static_cast<int>(log.Lines().size());
 
-        downloader->Start(DownloaderBackgrounder::Data(server.Url(FilePath), target,
-                                                       c.checksum ? testserver::Md5Hex(c.body) : std::string(),
-                                                       c.expectedSize, 0));
+        downloader->Start(DownloaderBackgrounder::Data(
+            server.Url(FilePath), target, c.checksum ? testserver::Md5Hex(c.body) : std::string(), c.expectedSize, 0));
         EXPECT_EQ(WaitForEnd(*downloader), c.state);
         EXPECT_EQ(ReadFile(target), c.body);
         if (*c.line != '\0') {
@@ -708,8 +722,8 @@ TEST_F(DownloadJob, FirstProgressComesFromTheKeptPartialFile)
         // with its first value set.
         WriteFile(target, payload.substr(0, static_cast<std::size_t>(c.partial)));
         const std::size_t before = held.Server().RequestCount();
-        downloader->Start(DownloaderBackgrounder::Data(held.Server().Url(FilePath), target, md5, c.expectedSize,
-                                                       c.partial));
+        downloader->Start(
+            DownloaderBackgrounder::Data(held.Server().Url(FilePath), target, md5, c.expectedSize, c.partial));
         ASSERT_TRUE(held.Server().WaitForRequests(before + 1, std::chrono::seconds(30)));
         ASSERT_EQ(downloader->GetState(), DownloadState::Downloading);
         EXPECT_DOUBLE_EQ(downloader->GetProgress(), c.progress);

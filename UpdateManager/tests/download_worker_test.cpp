@@ -150,11 +150,16 @@ TEST_F(DownloadWorker, DestructionRunsQueuedTasksBeforeTheExitLineAndReturnsAfte
 
 TEST_F(DownloadWorker, IdleWorkerAndWorkerNeverStartedAreDestroyedAtOnce)
 {
-    { std::unique_ptr<ActiveDownloader> idle = ActiveDownloader::Create("soft/IDLE"); }
+    {
+        std::unique_ptr<ActiveDownloader> idle = ActiveDownloader::Create("soft/IDLE");
+    }
     EXPECT_TRUE(log.Contains("ActiveDownloader Exit Threadsoft/IDLE"));
 
     // Built without Create: no thread, nothing to join.
-    { ActiveDownloader never("soft/NEVER"); never.Post([] {}); }
+    {
+        ActiveDownloader never("soft/NEVER");
+        never.Post([] {});
+    }
     EXPECT_FALSE(log.Contains("soft/NEVER"));
 }
 

@@ -95,7 +95,7 @@ TEST_F(HttpRequestTest, UrlFormsThatAreRequested)
     server.AddContent("/", "root");
     struct Case {
         const char* url;
-        const char* target;  // request target the server saw
+        const char* target; // request target the server saw
         const char* content;
     } cases[] = {
         {"{host}/setup.bin", "/setup.bin", "body"},
@@ -125,8 +125,8 @@ TEST_F(HttpRequestTest, UrlFormsThatAreRequested)
 
 TEST_F(HttpRequestTest, OtherSchemesAreRefused)
 {
-    for (const char* url : {"https://{host}/setup.bin", "HTTPS://{host}/setup.bin", "ftp://{host}/setup.bin",
-                            "file:///etc/passwd"}) {
+    for (const char* url :
+         {"https://{host}/setup.bin", "HTTPS://{host}/setup.bin", "ftp://{host}/setup.bin", "file:///etc/passwd"}) {
         SCOPED_TRACE(url);
         log.Clear();
         request.Open(Expand(url));
@@ -140,9 +140,9 @@ TEST_F(HttpRequestTest, OtherSchemesAreRefused)
 
 TEST_F(HttpRequestTest, UrlsTheParserRejectsEndAsConnectionFailed)
 {
-    for (const std::string& url : {std::string("h:99999"), Expand("http://{host}/api/sku%zz/latest"),
-                                   std::string("http:/setup.bin"), Expand("http://{host}:99999/setup.bin"),
-                                   Expand("http://us%zz@{host}/setup.bin")}) {
+    for (const std::string& url :
+         {std::string("h:99999"), Expand("http://{host}/api/sku%zz/latest"), std::string("http:/setup.bin"),
+          Expand("http://{host}:99999/setup.bin"), Expand("http://us%zz@{host}/setup.bin")}) {
         SCOPED_TRACE(url);
         log.Clear();
         EXPECT_NO_THROW(request.Open(url));
@@ -223,7 +223,7 @@ TEST_F(HttpRequestTest, LeftoversOfAnAnswerNeverReachTheNext)
         const char* name;
         const char* path;
         Fault fault;
-        int chunksRead;  // -1: read to the end
+        int chunksRead; // -1: read to the end
     } cases[] = {
         {"body not read", "/setup.bin", Fault{}, 0},
         {"body read in part", "/setup.bin", Fault{}, 1},
@@ -260,7 +260,7 @@ TEST_F(HttpRequestTest, RangeIsSentForAPositiveResumeOffset)
 {
     struct Case {
         int64_t offset;
-        const char* range;  // nullptr: no Range header
+        const char* range; // nullptr: no Range header
     } cases[] = {{0, nullptr}, {-5, nullptr}, {1000, "bytes=1000-"}, {19999, "bytes=19999-"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset);
@@ -339,7 +339,7 @@ TEST_F(HttpRequestTest, ServerThatIgnoresTheRangeSendsTheWholeResource)
     EXPECT_EQ(0, request.GetDownloadedSize());
     EXPECT_DOUBLE_EQ(0.0, request.GetProgress());
     EXPECT_EQ(20000, request.GetTotalSize());
-    std::ostringstream out;  // started again
+    std::ostringstream out; // started again
     ReadBody(request, out);
     EXPECT_EQ(TransferStatus::Complete, request.GetStatus());
     EXPECT_TRUE(SameBytes(body, out.str()));
@@ -357,18 +357,14 @@ TEST_F(HttpRequestTest, ServerThatIgnoresTheRangeSendsTheWholeResource)
 TEST_F(HttpRequestTest, PartialAnswersMustMatchTheAskedRange)
 {
     struct Case {
-        const char* contentRange;  // nullptr: none sent
+        const char* contentRange; // nullptr: none sent
         bool accepted;
     } cases[] = {
-        {"bytes 1000-19999/20000", true},
-        {"bytes 1000-19999/*", true},
-        {"bytes 999-19999/20000", false},   // not where the held part ends
-        {"bytes 0-18999/20000", false},
-        {"bytes 1000-9999/20000", false},   // stops before the end
-        {"bytes 1000-19999/30000", false},
-        {"items 1000-19999/20000", false},
-        {"bytes 1000-/20000", false},
-        {nullptr, false},
+        {"bytes 1000-19999/20000", true},  {"bytes 1000-19999/*", true},
+        {"bytes 999-19999/20000", false},                                    // not where the held part ends
+        {"bytes 0-18999/20000", false},    {"bytes 1000-9999/20000", false}, // stops before the end
+        {"bytes 1000-19999/30000", false}, {"items 1000-19999/20000", false},
+        {"bytes 1000-/20000", false},      {nullptr, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.contentRange ? c.contentRange : "(none)");
@@ -403,10 +399,10 @@ TEST_F(HttpRequestTest, UnsatisfiableRangeAnswers)
     struct Case {
         const char* name;
         int64_t offset;
-        const char* contentRange;  // nullptr: the server's own ("bytes */5000"); "": none
+        const char* contentRange; // nullptr: the server's own ("bytes */5000"); "": none
         bool accepted;
-        TransferStatus status;  // after Open
-        const char* errorLine;  // nullptr: no error line
+        TransferStatus status; // after Open
+        const char* errorLine; // nullptr: no error line
     } cases[] = {
         {"whole file held", 5000, nullptr, true, TransferStatus::None, nullptr},
         {"more than the file held", 6000, nullptr, false, TransferStatus::None, nullptr},
@@ -488,7 +484,7 @@ struct BodyEndCase {
     const char* name;
     Fault fault;
     TransferStatus status;
-    int64_t minBytes;  // bytes the output holds at least / at most
+    int64_t minBytes; // bytes the output holds at least / at most
     int64_t maxBytes;
     bool lengthKnown;
 };
@@ -504,23 +500,22 @@ TEST_F(HttpRequestTest, HowTheBodyEnds)
 {
     const BodyEndCase cases[] = {
         {"complete", Fault{}, TransferStatus::Complete, 20000, 20000, true},
-        {"clean close before the announced length", Fault::CloseAfter(12000), TransferStatus::Interrupted, 12000,
-         12000, true},
+        {"clean close before the announced length", Fault::CloseAfter(12000), TransferStatus::Interrupted, 12000, 12000,
+         true},
         {"connection reset", Fault::ResetAfter(12000), TransferStatus::Interrupted, 0, 12000, true},
         {"more announced than sent", Fault::WrongLength(30000), TransferStatus::Interrupted, 20000, 20000, true},
         {"fewer announced than sent", Fault::WrongLength(10000), TransferStatus::Complete, 10000, 10000, true},
         {"chunked", Fault::Chunked(1000), TransferStatus::Complete, 20000, 20000, false},
-        {"chunked, clean close", Combine(Fault::Chunked(1000), Fault::CloseAfter(12000)),
-         TransferStatus::Interrupted, 12000, 12000, false},
+        {"chunked, clean close", Combine(Fault::Chunked(1000), Fault::CloseAfter(12000)), TransferStatus::Interrupted,
+         12000, 12000, false},
         {"chunked, close inside a chunk", Combine(Fault::Chunked(5000), Fault::CloseAfter(12000)),
          TransferStatus::Interrupted, 12000, 12000, false},
         {"chunked, reset", Combine(Fault::Chunked(1000), Fault::ResetAfter(12000)), TransferStatus::Interrupted, 0,
          12000, false},
         {"no length, ended by close", Fault::NoContentLength(), TransferStatus::Complete, 20000, 20000, false},
-        {"no length, reset", Combine(Fault::NoContentLength(), Fault::ResetAfter(12000)),
-         TransferStatus::Interrupted, 0, 12000, false},
-        {"trickled", Fault::Trickle(2500, std::chrono::milliseconds(5)), TransferStatus::Complete, 20000, 20000,
-         true},
+        {"no length, reset", Combine(Fault::NoContentLength(), Fault::ResetAfter(12000)), TransferStatus::Interrupted,
+         0, 12000, false},
+        {"trickled", Fault::Trickle(2500, std::chrono::milliseconds(5)), TransferStatus::Complete, 20000, 20000, true},
     };
     for (const BodyEndCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -609,7 +604,7 @@ TEST_F(HttpRequestTest, TheEndIsSeenBeforeAnEmptyRead)
 TEST_F(HttpRequestTest, FailureOnAFullOutputIsError)
 {
     server.SetFault("/setup.bin", Fault::ResetAfter(5000), 1);
-    std::ostringstream out(body, std::ios::ate);  // holds more than the 1000 bytes resumed
+    std::ostringstream out(body, std::ios::ate); // holds more than the 1000 bytes resumed
     request.SetResumeOffset(1000);
     request.Open(Expand("http://{host}/setup.bin"));
     ASSERT_TRUE(request.IsAccepted());
@@ -630,7 +625,7 @@ TEST_F(HttpRequestTest, MalformedAnswers)
         const char* name;
         Fault fault;
         bool accepted;
-        TransferStatus status;  // after reading
+        TransferStatus status; // after reading
     } cases[] = {
         {"not HTTP", Fault::Raw("garbage\r\n\r\n"), false, TransferStatus::ConnectionFailed},
         {"reset before the header", resetBeforeHeaders, false, TransferStatus::ConnectionFailed},
@@ -665,7 +660,7 @@ TEST_F(HttpRequestTest, RedirectsAreFollowedKeepingTheRange)
         ASSERT_TRUE(request.IsAccepted());
         ReadBody(request, out);
         EXPECT_EQ(TransferStatus::Complete, request.GetStatus());
-        EXPECT_TRUE(SameBytes(body, out.str()));  // the 3xx body ("moved") is not content
+        EXPECT_TRUE(SameBytes(body, out.str())); // the 3xx body ("moved") is not content
         const auto requests = server.Requests();
         ASSERT_EQ(2u, requests.size());
         EXPECT_EQ("/old", requests[0].uri);
@@ -759,13 +754,13 @@ TEST_F(HttpRequestTest, CredentialsFromTheUserInfo)
         const char* userInfo;
         const char* user;
         const char* password;
-        const char* expectedUser;  // as the server is told to require
+        const char* expectedUser; // as the server is told to require
         const char* expectedPassword;
         bool accepted;
     } cases[] = {
         {"user:pw", "user", "pw", "user", "pw", true},
-        {"user:pa:ss", "user", "pa:ss", "user", "pa:ss", true},  // split at the first colon
-        {"user", "user", "", "user", "", true},                   // no colon: empty password
+        {"user:pa:ss", "user", "pa:ss", "user", "pa:ss", true}, // split at the first colon
+        {"user", "user", "", "user", "", true},                 // no colon: empty password
         {"us%40er:p%3A%25w", "us@er", "p:%w", "us@er", "p:%w", true},
         {"user:wrong", "user", "wrong", "user", "right", false},
     };
@@ -785,7 +780,8 @@ TEST_F(HttpRequestTest, CredentialsFromTheUserInfo)
         if (*c.password) {
             for (const std::string& line : log.RawLines()) {
                 EXPECT_EQ(std::string::npos, line.find(c.password)) << line;
-                EXPECT_EQ(std::string::npos, line.find(std::string(c.userInfo).substr(std::string(c.userInfo).find(':'))))
+                EXPECT_EQ(std::string::npos,
+                          line.find(std::string(c.userInfo).substr(std::string(c.userInfo).find(':'))))
                     << line;
             }
         }
@@ -805,7 +801,8 @@ TEST_F(HttpRequestTest, NoCredentialsNoAuthorization)
 TEST_F(HttpRequestTest, GetJsonAnswers)
 {
     const std::string json = R"({"total": 1, "resources": [{"name": "Product"}]})";
-    const std::string big = std::string(R"({"pad": ")") + std::string(HttpDownloadRequest::MaxJsonSize - 11, 'x') + "\"}";
+    const std::string big =
+        std::string(R"({"pad": ")") + std::string(HttpDownloadRequest::MaxJsonSize - 11, 'x') + "\"}";
     // An answer whose arrays nest `depth` levels in all.
     const auto nested = [](int depth) {
         return R"({"total":1,"resources":)" + std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
@@ -817,7 +814,7 @@ TEST_F(HttpRequestTest, GetJsonAnswers)
         Fault fault;
         bool ok;
         TransferStatus status;
-        const char* errorLine;  // nullptr: no error line
+        const char* errorLine; // nullptr: no error line
     } cases[] = {
         {"object", json, Fault{}, true, TransferStatus::Complete, nullptr},
         {"chunked", json, Fault::Chunked(7), true, TransferStatus::Complete, nullptr},

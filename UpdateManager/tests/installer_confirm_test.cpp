@@ -21,15 +21,15 @@
 #include <sys/stat.h>
 
 namespace fs = boost::filesystem;
-using Quendal::UpdateManager::Installer;
-using Quendal::UpdateManager::UpdateStatus;
 using Quendal::Testing::ChildArguments;
 using Quendal::Testing::ChildResult;
 using Quendal::Testing::LogCapture;
+using Quendal::Testing::ReadFile;
 using Quendal::Testing::RunChildTest;
 using Quendal::Testing::ScratchFolder;
-using Quendal::Testing::ReadFile;
 using Quendal::Testing::WriteFile;
+using Quendal::UpdateManager::Installer;
+using Quendal::UpdateManager::UpdateStatus;
 
 namespace {
 
@@ -153,7 +153,8 @@ TEST_F(InstallerConfirmTest, ConfirmThatCannotBeWritten)
     const fs::path gone = scratch / "gone" / "setup.exe";
     const Case cases[] = {
         {"folder gone", gone, [] {}},
-        {"directory in the way", installerPath, [this] {
+        {"directory in the way", installerPath,
+         [this] {
              WriteFile(installerPath, "hello");
              fs::create_directory(confirmPath);
          }},
@@ -206,9 +207,18 @@ struct Entry {
     std::string content; // File: its bytes; Directory: a file of this name inside when not empty
 };
 
-Entry NoEntry() { return {}; }
-Entry FileWith(const std::string& content) { return {Entry::File, content}; }
-Entry DirectoryWith(const std::string& child) { return {Entry::Directory, child}; }
+Entry NoEntry()
+{
+    return {};
+}
+Entry FileWith(const std::string& content)
+{
+    return {Entry::File, content};
+}
+Entry DirectoryWith(const std::string& child)
+{
+    return {Entry::Directory, child};
+}
 
 void Create(const fs::path& path, const Entry& entry)
 {
@@ -252,50 +262,183 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
         {"latest empty", "1.0", "", FileWith("hello"), FileWith(valid), UpdateStatus::Unknown, 0, true, {}},
         {"latest one part", "1.0", "5", FileWith("hello"), NoEntry(), UpdateStatus::Unknown, 0, false, {}},
         {"latest not a number", "1.0", "2.x", NoEntry(), NoEntry(), UpdateStatus::Unknown, 0, false, {}},
-        {"same version written longer", "1.2.0.0", "1.2", FileWith("hello"), NoEntry(), UpdateStatus::UpToDate, 0,
-         false, {}},
+        {"same version written longer",
+         "1.2.0.0",
+         "1.2",
+         FileWith("hello"),
+         NoEntry(),
+         UpdateStatus::UpToDate,
+         0,
+         false,
+         {}},
         {"installed is newer", "3.0", "2.0", NoEntry(), NoEntry(), UpdateStatus::UpToDate, 0, false, {}},
         {"installed unknown", "unknown", "2.0", NoEntry(), NoEntry(), UpdateStatus::UpdateNeeded, 0, false, {}},
         {"nothing on disk", "1.0", "2.0", NoEntry(), NoEntry(), UpdateStatus::UpdateNeeded, 0, false, {}},
-        {"confirm without installer", "1.0", "2.0", NoEntry(), FileWith(valid), UpdateStatus::UpdateNeeded, 0, true,
+        {"confirm without installer",
+         "1.0",
+         "2.0",
+         NoEntry(),
+         FileWith(valid),
+         UpdateStatus::UpdateNeeded,
+         0,
+         true,
          {}},
         {"partial file", "1.0", "2.0", FileWith("hello"), NoEntry(), UpdateStatus::DownloadPaused, 5, false, {}},
-        {"verified, size as text", "1.0", "2.0", FileWith("hello"), FileWith(valid),
-         UpdateStatus::InstallerAvailable, 0, true, {}},
-        {"verified, size as number", "1.0", "2.0", FileWith("hello"), FileWith(ConfirmWithSize("5")),
-         UpdateStatus::InstallerAvailable, 0, true, {}},
-        {"verified, CR LF", "1.0", "2.0", FileWith("hello"),
+        {"verified, size as text",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(valid),
+         UpdateStatus::InstallerAvailable,
+         0,
+         true,
+         {}},
+        {"verified, size as number",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(ConfirmWithSize("5")),
+         UpdateStatus::InstallerAvailable,
+         0,
+         true,
+         {}},
+        {"verified, CR LF",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
          FileWith("{\r\n    \"size\": \"5\",\r\n    \"checksum\": \"" + HelloMd5 + "\"\r\n}\r\n"),
-         UpdateStatus::InstallerAvailable, 0, true, {}},
-        {"verified, checksum not looked at", "1.0", "2.0", FileWith("hello"), FileWith("{\"size\":\"5\"}"),
-         UpdateStatus::InstallerAvailable, 0, true, {}},
-        {"size one byte off", "1.0", "2.0", FileWith("hello"), FileWith(ConfirmWithSize("\"6\"")),
-         UpdateStatus::DownloadPaused, 5, false, {}},
-        {"empty installer, size 0", "1.0", "2.0", FileWith(""), FileWith(ConfirmWithSize("\"0\"")),
-         UpdateStatus::DownloadPaused, 0, false, {}},
-        {"size missing", "1.0", "2.0", FileWith("hello"), FileWith("{\"checksum\": \"x\"}"),
-         UpdateStatus::DownloadPaused, 5, false, {}},
-        {"size with a unit", "1.0", "2.0", FileWith("hello"), FileWith(ConfirmWithSize("\"5 bytes\"")),
-         UpdateStatus::DownloadPaused, 5, false, {}},
-        {"size as a fraction", "1.0", "2.0", FileWith("hello"), FileWith(ConfirmWithSize("5.0")),
-         UpdateStatus::DownloadPaused, 5, false, {}},
-        {"size as an object", "1.0", "2.0", FileWith("hello"), FileWith(ConfirmWithSize("{\"n\": 5}")),
-         UpdateStatus::DownloadPaused, 5, false, {}},
-        {"size beyond 64 bits", "1.0", "2.0", FileWith("hello"),
-         FileWith(ConfirmWithSize("\"18446744073709551621\"")), UpdateStatus::DownloadPaused, 5, false, {}},
-        {"confirm not JSON", "1.0", "2.0", FileWith("hello"), FileWith("size=5"), UpdateStatus::DownloadPaused, 5,
-         false, {{"error", "Error reading confirm file {confirm}("}}},
-        {"confirm truncated", "1.0", "2.0", FileWith("hello"), FileWith("{\n    \"size\": \"5\",\n"),
-         UpdateStatus::DownloadPaused, 5, false, {{"error", "Error reading confirm file {confirm}("}}},
-        {"confirm is a full directory", "1.0", "2.0", FileWith("hello"), DirectoryWith("inside"),
-         UpdateStatus::DownloadPaused, 5, true,
+         UpdateStatus::InstallerAvailable,
+         0,
+         true,
+         {}},
+        {"verified, checksum not looked at",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith("{\"size\":\"5\"}"),
+         UpdateStatus::InstallerAvailable,
+         0,
+         true,
+         {}},
+        {"size one byte off",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(ConfirmWithSize("\"6\"")),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {}},
+        {"empty installer, size 0",
+         "1.0",
+         "2.0",
+         FileWith(""),
+         FileWith(ConfirmWithSize("\"0\"")),
+         UpdateStatus::DownloadPaused,
+         0,
+         false,
+         {}},
+        {"size missing",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith("{\"checksum\": \"x\"}"),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {}},
+        {"size with a unit",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(ConfirmWithSize("\"5 bytes\"")),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {}},
+        {"size as a fraction",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(ConfirmWithSize("5.0")),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {}},
+        {"size as an object",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(ConfirmWithSize("{\"n\": 5}")),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {}},
+        {"size beyond 64 bits",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith(ConfirmWithSize("\"18446744073709551621\"")),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {}},
+        {"confirm not JSON",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith("size=5"),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {{"error", "Error reading confirm file {confirm}("}}},
+        {"confirm truncated",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         FileWith("{\n    \"size\": \"5\",\n"),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {{"error", "Error reading confirm file {confirm}("}}},
+        {"confirm is a full directory",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         DirectoryWith("inside"),
+         UpdateStatus::DownloadPaused,
+         5,
+         true,
          {{"error", "Error reading confirm file {confirm}("}, {"error", "Failed to remove {confirm}("}}},
-        {"installer is a directory", "1.0", "2.0", DirectoryWith(""), NoEntry(), UpdateStatus::Error, 0, false,
+        {"installer is a directory",
+         "1.0",
+         "2.0",
+         DirectoryWith(""),
+         NoEntry(),
+         UpdateStatus::Error,
+         0,
+         false,
          {{"error", "Failed to read size of {installer}("}}},
-        {"installer name too long", "1.0", "2.0", NoEntry(), NoEntry(), UpdateStatus::UpdateNeeded, 0, false,
-         {{"warning", "Failed to check file existence. ("}}, std::string(300, 'n')},
-        {"only the confirm name too long", "1.0", "2.0", FileWith("hello"), NoEntry(), UpdateStatus::DownloadPaused,
-         5, false, {{"warning", "Failed to check file existence. ("}}, longName},
+        {"installer name too long",
+         "1.0",
+         "2.0",
+         NoEntry(),
+         NoEntry(),
+         UpdateStatus::UpdateNeeded,
+         0,
+         false,
+         {{"warning", "Failed to check file existence. ("}},
+         std::string(300, 'n')},
+        {"only the confirm name too long",
+         "1.0",
+         "2.0",
+         FileWith("hello"),
+         NoEntry(),
+         UpdateStatus::DownloadPaused,
+         5,
+         false,
+         {{"warning", "Failed to check file existence. ("}},
+         longName},
     };
 
     for (const CheckCase& c : cases) {
@@ -323,8 +466,7 @@ TEST_F(InstallerConfirmTest, CheckStateTable)
         for (const Logged& line : c.logged) {
             std::string prefix = Quendal::ReplaceAll(line.prefix, "{confirm}", confirm.string());
             prefix = Quendal::ReplaceAll(prefix, "{installer}", installer.string());
-            EXPECT_TRUE(log.HasLike("update_manager", line.level, prefix, ")")) << prefix << "\n"
-                                                                                 << log.Describe();
+            EXPECT_TRUE(log.HasLike("update_manager", line.level, prefix, ")")) << prefix << "\n" << log.Describe();
         }
         EXPECT_EQ(log.Lines().size(), c.logged.size()) << log.Describe();
     }
@@ -342,8 +484,7 @@ TEST_F(InstallerConfirmTest, ConfirmFilesThatCouldBlockNeverEndOrExhaustTheStack
     };
     const std::string tooLarge = "larger than " + std::to_string(Quendal::MaxTextFileSize) + " bytes";
     const Case cases[] = {
-        {"a FIFO", [](const fs::path& confirm) { ASSERT_EQ(mkfifo(confirm.c_str(), 0600), 0); },
-         "not a regular file"},
+        {"a FIFO", [](const fs::path& confirm) { ASSERT_EQ(mkfifo(confirm.c_str(), 0600), 0); }, "not a regular file"},
         {"a link to /dev/zero", [](const fs::path& confirm) { fs::create_symlink("/dev/zero", confirm); },
          "not a regular file"},
         {"one byte over the limit",

@@ -102,22 +102,26 @@ TEST_F(InstallerRunTest, ProgramThatCannotStartIsAnError)
         std::function<fs::path()> make;
     };
     const Case cases[] = {
-        {"not a program", [&] {
+        {"not a program",
+         [&] {
              const fs::path path = scratch / "text.exe";
              WriteFile(path, "this is no program\n");
              return path;
          }},
-        {"missing interpreter", [&] {
+        {"missing interpreter",
+         [&] {
              const fs::path path = scratch / "orphan.exe";
              WriteFile(path, "#!/nonexistent/interpreter\nexit 0\n");
              return path;
          }},
-        {"a directory", [&] {
+        {"a directory",
+         [&] {
              const fs::path path = scratch / "folder.exe";
              fs::create_directory(path);
              return path;
          }},
-        {"killed by a signal", [&] {
+        {"killed by a signal",
+         [&] {
              const fs::path path = scratch / "killed.exe";
              WriteFile(path, "#!/bin/sh\nkill -KILL $$\n");
              return path;

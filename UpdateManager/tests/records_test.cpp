@@ -28,9 +28,9 @@ TEST(ProductKey, OrdersBySkuThenTypeBytewise)
         {{"A", "soft"}, {"B", "firmware"}, true, false},
         {{"A", "firmware"}, {"A", "soft"}, true, false},
         {{"A", "soft"}, {"AB", "soft"}, true, false},
-        {{"a", "soft"}, {"B", "soft"}, false, true},   // byte order: 'B' < 'a'
-        {{"A", "soft"}, {"A", "soft"}, false, false},  // not less than itself
-        {{"", ""}, {"", "soft"}, true, false},         // empty texts allowed
+        {{"a", "soft"}, {"B", "soft"}, false, true},        // byte order: 'B' < 'a'
+        {{"A", "soft"}, {"A", "soft"}, false, false},       // not less than itself
+        {{"", ""}, {"", "soft"}, true, false},              // empty texts allowed
         {{"\xC3\xA9", "soft"}, {"z", "soft"}, false, true}, // unsigned bytes
     };
     for (const auto& c : cases) {
@@ -90,11 +90,10 @@ TEST(UpdateStatus, TextsAndOutOfRangeValues)
 TEST(ProductDescription, Defaults)
 {
     const ProductDescription empty;
-    EXPECT_TRUE(empty.localVersion.empty() && empty.name.empty() && empty.sku.empty() && empty.type.empty()
-                && empty.version.empty() && empty.permalink.empty() && empty.productPage.empty()
-                && empty.releaseNotes.empty() && empty.platformMinVersion.empty()
-                && empty.platformMaxVersion.empty() && empty.platformDisplayVersion.empty()
-                && empty.checksum.empty());
+    EXPECT_TRUE(empty.localVersion.empty() && empty.name.empty() && empty.sku.empty() && empty.type.empty() &&
+                empty.version.empty() && empty.permalink.empty() && empty.productPage.empty() &&
+                empty.releaseNotes.empty() && empty.platformMinVersion.empty() && empty.platformMaxVersion.empty() &&
+                empty.platformDisplayVersion.empty() && empty.checksum.empty());
     EXPECT_EQ(empty.size, 0u);
 }
 

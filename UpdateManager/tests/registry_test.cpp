@@ -24,14 +24,14 @@ namespace seam = platform::testing;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using Quendal::Testing::PlatformGuard;
+using Quendal::Testing::ScannerLogCategories;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
-using Quendal::Testing::ScannerLogCategories;
 
 namespace {
 
-const std::string NoHiveLine =
-    "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}\n The registrykey could not be resolved.";
+const std::string NoHiveLine = "Reg Key is none of {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}\n The "
+                               "registrykey could not be resolved.";
 
 std::vector<uint8_t> Utf16(const std::u16string& text, bool terminate)
 {
@@ -126,8 +126,8 @@ TEST_F(RegistryTest, HivesPathsAndNames)
 
 TEST_F(RegistryTest, UnknownHiveWritesTheExternalErrorLine)
 {
-    for (const std::wstring key : {L"HKLM\\SOFTWARE\\Vendor\\Product", L"", L"SOFTWARE\\Vendor\\Product",
-                                   L"HKEY_USERS\\S-1-5\\Software"}) {
+    for (const std::wstring key :
+         {L"HKLM\\SOFTWARE\\Vendor\\Product", L"", L"SOFTWARE\\Vendor\\Product", L"HKEY_USERS\\S-1-5\\Software"}) {
         SCOPED_TRACE(NarrowFromWide(key));
         LogCapture log{ScannerLogCategories};
         const Read read = ReadValue(key, L"InstallDir");
@@ -161,7 +161,9 @@ TEST_F(RegistryTest, TextLimitsAndConversion)
         {"2,046 bytes of UTF-8 fit", Utf16(e1023, true), true, utf8e1023},
         {"2,048 bytes of UTF-8 do not", Utf16(e1024, true), false, "untouched"},
         {"UTF-8 folder", Utf16(u"/opt/\u00dcn\u00efc\u00f6d\u00e9/\u20ac/\U0001F600", true), true,
-         "/opt/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9/\xe2\x82\xac/\xf0\x9f\x98\x80"},
+         "/opt/\xc3\x9cn\xc3\xaf"
+         "c\xc3\xb6"
+         "d\xc3\xa9/\xe2\x82\xac/\xf0\x9f\x98\x80"},
         {"a lone high surrogate is refused", Utf16(u"/opt/\xd800x", true), false, "untouched"},
         {"a lone low surrogate is refused", Utf16(u"/opt/\xdc00", true), false, "untouched"},
         {"a high surrogate at the end of the data is refused", Utf16(u"/opt/\xd83d", false), false, "untouched"},
@@ -181,12 +183,20 @@ TEST_F(RegistryTest, TextLimitsAndConversion)
 
 TEST_F(RegistryTest, NonAsciiKeyAndValueNamesMatchWithoutCase)
 {
-    seam::SetMemoryRegistryString(RegistryHive::LocalMachine, "SOFTWARE\\\xc3\x9c" "ber\\Pr\xc3\xb6" "dukt",
-                                  "Ordner\xc3\x84", "/opt/\xc3\xbc" "ber");
-    const std::wstring key = WideFromNarrow("HKEY_LOCAL_MACHINE\\software\\\xc3\xbc" "BER\\PR\xc3\x96" "DUKT");
+    seam::SetMemoryRegistryString(RegistryHive::LocalMachine,
+                                  "SOFTWARE\\\xc3\x9c"
+                                  "ber\\Pr\xc3\xb6"
+                                  "dukt",
+                                  "Ordner\xc3\x84",
+                                  "/opt/\xc3\xbc"
+                                  "ber");
+    const std::wstring key = WideFromNarrow("HKEY_LOCAL_MACHINE\\software\\\xc3\xbc"
+                                            "BER\\PR\xc3\x96"
+                                            "DUKT");
     const Read read = ReadValue(key, WideFromNarrow("ordner\xc3\xa4"));
     EXPECT_TRUE(read.ok);
-    EXPECT_EQ(read.value, "/opt/\xc3\xbc" "ber");
+    EXPECT_EQ(read.value, "/opt/\xc3\xbc"
+                          "ber");
 }
 
 TEST(RegistryStore, NoStoreOpensNothing)

@@ -73,16 +73,14 @@ TEST(ResourceResponse, ChecksTheAnswer)
         {R"({"total": 0, "resources": 5})", false, "", "warning", "Resource is empty"},
         // An object counts its members like an array its elements; its first
         // member is the resource.
-        {R"({"total": 2, "resources": {"x": {"product_sku": "A"}, "y": {"product_sku": "B"}}})", true, "A", "",
-         ""},
+        {R"({"total": 2, "resources": {"x": {"product_sku": "A"}, "y": {"product_sku": "B"}}})", true, "A", "", ""},
         {R"({"total": 1, "resources": {"x": {"product_sku": "A"}, "y": {"product_sku": "B"}}})", false, "", "error",
          "Invalid resources: got 2 while total indicates 1"},
         {R"({"total": 0, "resources": {}})", false, "", "warning", "Resource is empty"},
         {R"({"resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
         {R"({"total": "one", "resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
         {R"({"total": 1.5, "resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
-        {R"({"total": 99999999999, "resources": [)" + one + "]}", false, "", "error",
-         "Error in resource parsing: "},
+        {R"({"total": 99999999999, "resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
         {R"({"total": {}, "resources": [)" + one + "]}", false, "", "error", "Error in resource parsing: "},
         {R"({"total": 1})", false, "", "error", "Error in resource parsing: "},
         {R"([1, 2])", false, "", "error", "Error in resource parsing: "},
@@ -178,10 +176,9 @@ TEST(ProductDescriptionFactory, RefusesAnotherSku)
         std::string shownSku;
     };
     const std::vector<Case> cases = {
-        {"ABC", R"("abc")", "abc"},   // letter case counts
-        {"ABC", R"("ABC ")", "ABC "}, // same prefix, other length
-        {"ABC", R"("AB")", "AB"},
-        {"ABC", R"({"x": "ABC"})", ""}, // an object reads as the empty text
+        {"ABC", R"("abc")", "abc"},                                   // letter case counts
+        {"ABC", R"("ABC ")", "ABC "},                                 // same prefix, other length
+        {"ABC", R"("AB")", "AB"},     {"ABC", R"({"x": "ABC"})", ""}, // an object reads as the empty text
         {"", R"("ABC")", "ABC"},
     };
     for (const auto& c : cases) {
@@ -189,11 +186,11 @@ TEST(ProductDescriptionFactory, RefusesAnotherSku)
         LogCapture capture{Categories};
         ProductDescription out = Sentinel();
         ProductDescriptionFactory factory;
-        EXPECT_FALSE(factory.Create(c.inSku, "soft", "0.0",
-                                    Json(R"({"product_sku": )" + c.resourceSku
-                                         + R"(, "name": "n", "permalink": "p", "version": "1.0",
+        EXPECT_FALSE(factory.Create(
+            c.inSku, "soft", "0.0",
+            Json(R"({"product_sku": )" + c.resourceSku + R"(, "name": "n", "permalink": "p", "version": "1.0",
                                             "resources_site_link": "s"})"),
-                                    out));
+            out));
         const ProductDescription untouched = Sentinel();
         EXPECT_EQ(out.sku, untouched.sku);
         EXPECT_EQ(out.type, untouched.type);
@@ -203,8 +200,8 @@ TEST(ProductDescriptionFactory, RefusesAnotherSku)
         ASSERT_EQ(capture.Lines().size(), 1u) << capture.Describe();
         EXPECT_EQ(capture.Lines()[0].category, "description");
         EXPECT_EQ(capture.Lines()[0].level, "error");
-        EXPECT_EQ(capture.Lines()[0].message, "Failed to find sku\n[LOG] ## sku = " + c.shownSku
-                                                + "\n[LOG] ## inSKU = " + c.inSku);
+        EXPECT_EQ(capture.Lines()[0].message,
+                  "Failed to find sku\n[LOG] ## sku = " + c.shownSku + "\n[LOG] ## inSKU = " + c.inSku);
     }
 }
 
@@ -258,8 +255,8 @@ TEST(ProductDescriptionFactory, MissingRequiredMembers)
     // A resource that is a bare value, as a list of strings gives, or an
     // object of plain members: the answer counts as valid, the resource is
     // refused.
-    for (const char* answer : {R"({"total": 1, "resources": ["ABC"]})",
-                               R"({"total": 1, "resources": {"product_sku": "ABC"}})"}) {
+    for (const char* answer :
+         {R"({"total": 1, "resources": ["ABC"]})", R"({"total": 1, "resources": {"product_sku": "ABC"}})"}) {
         SCOPED_TRACE(answer);
         LogCapture capture{Categories};
         ProductDescription out = Sentinel();
@@ -289,8 +286,8 @@ TEST(ProductDescriptionFactory, ProductPageFallback)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         ProductDescription out;
-        ASSERT_TRUE(ProductDescriptionFactory().Create("ABC", "soft", "0.0", Json("{" + base + ", " + c.first + "}"),
-                                                       out));
+        ASSERT_TRUE(
+            ProductDescriptionFactory().Create("ABC", "soft", "0.0", Json("{" + base + ", " + c.first + "}"), out));
         EXPECT_EQ(out.productPage, c.second);
     }
 }
@@ -307,7 +304,7 @@ TEST(ProductDescriptionFactory, SizeForms)
         {"4294967296", 4294967296ull},
         {"18446744073709551616", 0}, // one above 64 bits
         {R"("99999999999999999999999")", 0},
-        {"-5", 0},                   // never a wrapped huge number
+        {"-5", 0}, // never a wrapped huge number
         {R"("-5")", 0},
         {R"("-0")", 0},
         {"12.5", 0},
@@ -329,8 +326,8 @@ TEST(ProductDescriptionFactory, SizeForms)
         ASSERT_TRUE(ProductDescriptionFactory().Create(
             "ABC", "soft", "0.0",
             Json(R"({"product_sku": "ABC", "name": "n", "permalink": "p", "version": "v",
-                     "resources_site_link": "s", "size": )"
-                 + c.first + "}"),
+                     "resources_site_link": "s", "size": )" +
+                 c.first + "}"),
             out));
         EXPECT_EQ(out.size, c.second);
     }
@@ -341,8 +338,7 @@ TEST(ProductDescriptionFactory, ScalarTextsOfObjects)
     // Objects and arrays read as the empty text.
     ProductDescription out;
     ASSERT_TRUE(ProductDescriptionFactory().Create(
-        "ABC", "soft", "0.0",
-        Json(R"({"product_sku": "ABC", "name": {"en": "x"}, "permalink": ["p"], "version": 2.5,
+        "ABC", "soft", "0.0", Json(R"({"product_sku": "ABC", "name": {"en": "x"}, "permalink": ["p"], "version": 2.5,
                  "resources_site_link": "s", "checksum": {}})"),
         out));
     EXPECT_EQ(out.name, "");

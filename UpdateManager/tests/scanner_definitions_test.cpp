@@ -23,9 +23,9 @@ namespace fs = boost::filesystem;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
 using Quendal::Testing::PlatformGuard;
+using Quendal::Testing::ScannerLogCategories;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
-using Quendal::Testing::ScannerLogCategories;
 
 namespace {
 
@@ -84,10 +84,16 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
          {Info("1 scan rules to find S//1")},
          {{"S//1", 1}}},
         {"empty scanner array", R"({"scanner": []})", true, {}, {}},
-        {"no scanner member", R"({"scanners": []})", true,
-         {Error("'scanner' node not found in scanner definition file: No such node (scanner)")}, {}},
-        {"a root array has no scanner member", R"([{"scanner": []}])", true,
-         {Error("'scanner' node not found in scanner definition file: No such node (scanner)")}, {}},
+        {"no scanner member",
+         R"({"scanners": []})",
+         true,
+         {Error("'scanner' node not found in scanner definition file: No such node (scanner)")},
+         {}},
+        {"a root array has no scanner member",
+         R"([{"scanner": []}])",
+         true,
+         {Error("'scanner' node not found in scanner definition file: No such node (scanner)")},
+         {}},
         {"bad entries are skipped, the others read",
          R"({"scanner": [
               {"name": "A", "sku": "SA", "rules": [{"file": "/a.exe"}]},
@@ -106,7 +112,9 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
               {"name": "A", "sku": "S", "rules": [{"file": "/a.exe"}]},
               {"name": "A again", "sku": "S", "rules": [{"file": "/b.exe"}, {"file": "/c.exe"}]}
             ]})",
-         true, {Info("1 scan rules to find S"), Info("3 scan rules to find S")}, {{"S", 3}}},
+         true,
+         {Info("1 scan rules to find S"), Info("3 scan rules to find S")},
+         {{"S", 3}}},
         {"bad rules",
          R"({"scanner": [{"name": "A", "sku": "S", "rules": [
               {"regkey": ["HKEY_CURRENT_USER\\S\\Dir"]},
@@ -129,36 +137,67 @@ TEST(ScannerDefinitionsLoad, DefinitionFiles)
           Warning("Could not add Unknown Rule ''"), Info("1 scan rules to find S")},
          {{"S", 1}}},
         {"only bad rules still define the SKU",
-         R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"regkey": ["a"]}]}]})", true,
+         R"({"scanner": [{"name": "A", "sku": "S", "rules": [{"regkey": ["a"]}]}]})",
+         true,
          {Warning("Missing a string in RegkeyVersionFinder definition in json 'regkey'"),
           Warning("Could not add Unknown Rule 'regkey'"), Info("0 scan rules to find S")},
          {{"S", 0}}},
-        {"empty rules", R"({"scanner": [{"name": "A", "sku": "S", "rules": []}]})", true,
-         {Info("0 scan rules to find S")}, {{"S", 0}}},
+        {"empty rules",
+         R"({"scanner": [{"name": "A", "sku": "S", "rules": []}]})",
+         true,
+         {Info("0 scan rules to find S")},
+         {{"S", 0}}},
         {"object-valued scanner: its members in order, names ignored",
          R"({"scanner": {"x": {"name": "A", "sku": "S2", "rules": [{"file": "/a.exe"}]},
                          "y": {"name": "B", "sku": "S1", "rules": []}}})",
-         true, {Info("1 scan rules to find S2"), Info("0 scan rules to find S1")}, {{"S1", 0}, {"S2", 1}}},
+         true,
+         {Info("1 scan rules to find S2"), Info("0 scan rules to find S1")},
+         {{"S1", 0}, {"S2", 1}}},
         {"texts where objects stand are empty",
-         R"({"scanner": [{"name": {"n": 1}, "sku": 7, "rules": [{"file": 1.5}]}]})", true,
-         {Info("1 scan rules to find 7")}, {{"7", 1}}},
-        {"invalid JSON", "{\n  \"scanner\": [\n    ,\n]}", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(3): expected value")}, {}},
-        {"line numbers survive comments", "/* one\n two\n three */ {\n \"scanner\": [}", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(4): expected value")}, {}},
-        {"an unterminated comment", "{\"scanner\": [] /* open", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected '}' or ','")}, {}},
-        {"empty file", "", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected value")}, {}},
-        {"a text root", "// note\n\"scanner\"", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")}, {}},
-        {"a number root", "42", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected object or array")}, {}},
+         R"({"scanner": [{"name": {"n": 1}, "sku": 7, "rules": [{"file": 1.5}]}]})",
+         true,
+         {Info("1 scan rules to find 7")},
+         {{"7", 1}}},
+        {"invalid JSON",
+         "{\n  \"scanner\": [\n    ,\n]}",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(3): expected value")},
+         {}},
+        {"line numbers survive comments",
+         "/* one\n two\n three */ {\n \"scanner\": [}",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(4): expected value")},
+         {}},
+        {"an unterminated comment",
+         "{\"scanner\": [] /* open",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected '}' or ','")},
+         {}},
+        {"empty file",
+         "",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected value")},
+         {}},
+        {"a text root",
+         "// note\n\"scanner\"",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")},
+         {}},
+        {"a number root",
+         "42",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(1): expected object or array")},
+         {}},
         {"a UTF-8 byte order mark before the root object",
-         "\xEF\xBB\xBF{\"scanner\": [{\"name\": \"A\", \"sku\": \"S\", \"rules\": [{\"file\": \"/a.exe\"}]}]}", true,
-         {Info("1 scan rules to find S")}, {{"S", 1}}},
-        {"a byte order mark before a text root", "\xEF\xBB\xBF\n\"scanner\"", false,
-         {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")}, {}},
+         "\xEF\xBB\xBF{\"scanner\": [{\"name\": \"A\", \"sku\": \"S\", \"rules\": [{\"file\": \"/a.exe\"}]}]}",
+         true,
+         {Info("1 scan rules to find S")},
+         {{"S", 1}}},
+        {"a byte order mark before a text root",
+         "\xEF\xBB\xBF\n\"scanner\"",
+         false,
+         {Error(" Caught exception while parsing json file @: <unspecified file>(2): expected object or array")},
+         {}},
     };
 
     ScratchFolder dir;
@@ -185,11 +224,15 @@ TEST(ScannerDefinitionsLoad, FilesThatCannotBeRead)
     };
     const std::string longName(300, 'n');
     const std::vector<PathCase> cases = {
-        {"empty path", fs::path(),
+        {"empty path",
+         fs::path(),
          {Error(" Caught exception while parsing json file : <unspecified file>: read error")}},
         {"missing file", dir.Path() / "missing.json", {Warning("Could not find scanner definition file: @")}},
-        {"a folder", dir.Path(), {Error(" Caught exception while parsing json file @: <unspecified file>: read error")}},
-        {"status cannot be read", dir.Path() / longName,
+        {"a folder",
+         dir.Path(),
+         {Error(" Caught exception while parsing json file @: <unspecified file>: read error")}},
+        {"status cannot be read",
+         dir.Path() / longName,
          {Warning("Could not examine scanner definition file: @: File name too long")}},
     };
     for (const PathCase& c : cases) {
@@ -234,8 +277,8 @@ TEST(ScannerDefinitionsLoad, RefusesWhatCouldBlockNeverEndOrExhaustTheStack)
         const ScannerDefinitions definitions(c.path);
         EXPECT_FALSE(ScannerDefinitionsProbe::IsLoaded(definitions));
         EXPECT_EQ(log.Lines("update_manager"),
-                  (std::vector<LogLine>{Error(" Caught exception while parsing json file " + c.path.string()
-                                              + ": <unspecified file>: " + c.error)}));
+                  (std::vector<LogLine>{Error(" Caught exception while parsing json file " + c.path.string() +
+                                              ": <unspecified file>: " + c.error)}));
         EXPECT_TRUE(definitions.CompleteScan().empty());
     }
 }
@@ -251,8 +294,8 @@ TEST(ScannerDefinitionsLoad, TextAtTheLimitsIsRead)
     ASSERT_EQ(padded.size(), Quendal::MaxTextFileSize);
     // Nested as deep as allowed, in a member of its own; brackets in texts and
     // comments do not count.
-    const std::string nested = rules + R"(, "deep": )" + std::string(63, '[') + std::string(63, ']')
-                               + R"(, "text": "[[[[[[[[" /* [[[[[[[[ */})";
+    const std::string nested = rules + R"(, "deep": )" + std::string(63, '[') + std::string(63, ']') +
+                               R"(, "text": "[[[[[[[[" /* [[[[[[[[ */})";
     for (const std::string& text : {padded, nested}) {
         WriteFile(file, text);
         LogCapture log{ScannerLogCategories};

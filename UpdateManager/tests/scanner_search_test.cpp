@@ -23,13 +23,13 @@ using namespace Quendal::UpdateManager;
 namespace fs = boost::filesystem;
 namespace seam = platform::testing;
 using platform::RegistryHive;
+using Quendal::Testing::BuildPe;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
+using Quendal::Testing::PeOptions;
 using Quendal::Testing::PlatformGuard;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
-using Quendal::Testing::BuildPe;
-using Quendal::Testing::PeOptions;
 
 namespace {
 
@@ -101,15 +101,13 @@ TEST_F(ScannerSearchTest, SearchVersionOutcomes)
         std::string version;
     };
     const std::vector<Case> cases = {
-        {"ALPHA", "1.2.0.1"},
-        {"BETA", "unknown"},        // the item is a folder without a version
-        {"DELTA", "not_installed"}, // no item
-        {"EMPTY", "not_installed"}, // defined without rules
-        {"EPSILON", "6.7.0.1"},     // non-ASCII registry and item texts
-        {"GAMMA", "3.4.0.1"},       // the file rule fails, the registry rule finds it
-        {"alpha", "not_installed"}, // SKUs are matched exactly
-        {"OMEGA", "not_installed"},
-        {"", "not_installed"},
+        {"ALPHA", "1.2.0.1"},       {"BETA", "unknown"}, // the item is a folder without a version
+        {"DELTA", "not_installed"},                      // no item
+        {"EMPTY", "not_installed"},                      // defined without rules
+        {"EPSILON", "6.7.0.1"},                          // non-ASCII registry and item texts
+        {"GAMMA", "3.4.0.1"},                            // the file rule fails, the registry rule finds it
+        {"alpha", "not_installed"},                      // SKUs are matched exactly
+        {"OMEGA", "not_installed"}, {"", "not_installed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sku);
@@ -131,8 +129,7 @@ TEST_F(ScannerSearchTest, CompleteScanReportsEverySku)
     const std::map<ProductKey, std::string> expected = {
         {ProductKey("ALPHA", "soft"), "1.2.0.1"},       {ProductKey("BETA", "soft"), "unknown"},
         {ProductKey("DELTA", "soft"), "not_installed"}, {ProductKey("EMPTY", "soft"), "not_installed"},
-        {ProductKey("EPSILON", "soft"), "6.7.0.1"},
-        {ProductKey("GAMMA", "soft"), "3.4.0.1"},
+        {ProductKey("EPSILON", "soft"), "6.7.0.1"},     {ProductKey("GAMMA", "soft"), "3.4.0.1"},
     };
     EXPECT_EQ(definitions.CompleteScan(), expected);
 
@@ -191,8 +188,8 @@ TEST_F(ScannerSearchTest, FileIsReadOnceItemsOnEverySearch)
                 escaped += '\\';
             escaped += c;
         }
-        WriteFile(store, "{\"HKEY_CURRENT_USER\": {\"Software\\\\Vendor\\\\Gamma\": {\"InstallDir\": \""
-                                           + escaped + "\"}}}");
+        WriteFile(store,
+                  "{\"HKEY_CURRENT_USER\": {\"Software\\\\Vendor\\\\Gamma\": {\"InstallDir\": \"" + escaped + "\"}}}");
     };
     seam::SetRegistryStoreFile(store.string());
     writeStore(dir.Path() / "nowhere");

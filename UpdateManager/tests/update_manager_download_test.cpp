@@ -59,8 +59,8 @@ protected:
 
     void Slow(const std::string& sku, int times = 1, const std::string& file = "setup.exe")
     {
-        releases.Server().SetFault(ReleaseServer::FilePath(sku, file), Fault::Trickle(4096, std::chrono::milliseconds(20)),
-                                   times);
+        releases.Server().SetFault(ReleaseServer::FilePath(sku, file),
+                                   Fault::Trickle(4096, std::chrono::milliseconds(20)), times);
     }
 
     // The events other than the running download's progress.
@@ -119,8 +119,8 @@ TEST_F(Downloads, FilesOfAnEarlierRunGiveTheStatusAndTheResumePoint)
     };
     const Case cases[] = {
         {"NONE", [](const fs::path&) {}, UpdateStatus::UpdateNeeded, false, -1},
-        {"PARTIAL", [](const fs::path& file) { WriteFile(file, Payload.substr(0, 5000)); }, UpdateStatus::DownloadPaused,
-         false, 5000},
+        {"PARTIAL", [](const fs::path& file) { WriteFile(file, Payload.substr(0, 5000)); },
+         UpdateStatus::DownloadPaused, false, 5000},
         {"CONFIRMONLY", [](const fs::path& file) { WriteFile(file.string() + ".confirm", ConfirmFor(7)); },
          UpdateStatus::UpdateNeeded, false, -1},
         // The whole file with a confirm file that does not match: resumed at
@@ -189,10 +189,11 @@ TEST_F(Downloads, ACutTransferIsResumedFromTheBytesOnDisk)
         ASSERT_TRUE(manager->LaunchDownload(Key(sku), true));
         ASSERT_TRUE(TickUntilStatus(sku, UpdateStatus::InstallerAvailable)) << log.Describe();
 
-        EXPECT_EQ(Changes(), (std::vector<std::string>{"changed " + sku + " 4", "done " + sku + " 100",
-                                                       "changed " + sku + " 6"}));
-        EXPECT_TRUE(log.Has("update_manager", "info",
-                            "State for product " + sku + " (soft) switch from download in progress to download paused"));
+        EXPECT_EQ(Changes(),
+                  (std::vector<std::string>{"changed " + sku + " 4", "done " + sku + " 100", "changed " + sku + " 6"}));
+        EXPECT_TRUE(
+            log.Has("update_manager", "info",
+                    "State for product " + sku + " (soft) switch from download in progress to download paused"));
         const std::vector<RecordedRequest> requests = FileRequests(sku, file);
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_FALSE(requests[0].hasRange);
@@ -465,9 +466,10 @@ TEST_F(Downloads, TwoJobsNeverWriteOneFile)
     log.Clear();
     EXPECT_FALSE(manager->LaunchDownload(Key("A"), false));
     EXPECT_FALSE(manager->LaunchDownload(Key("A"), true));
-    EXPECT_EQ(log.Count("warning",
-                        " Attempt to launch download for A (soft/A) but B (soft/B) is busy with the same installer file"),
-              2)
+    EXPECT_EQ(
+        log.Count("warning",
+                  " Attempt to launch download for A (soft/A) but B (soft/B) is busy with the same installer file"),
+        2)
         << log.Describe();
     EXPECT_TRUE(fs::exists(downloads / "setup.exe"));
     ASSERT_TRUE(TickUntilStatus("B", UpdateStatus::InstallerAvailable));

@@ -100,16 +100,16 @@ TEST_F(Installs, TheSilentRoadFromTheSkuToTheRefresh)
     const std::vector<std::string> road = EventsFrom("changed ABC 2");
     const std::vector<std::string> expected = {
         "changed ABC 2", "list",                            // AddProduct
-        "done ABC 100", "changed ABC 6",                    // downloaded; the listener installs
+        "done ABC 100",  "changed ABC 6",                   // downloaded; the listener installs
         "changed ABC 8",                                    // queued on the install thread
         "changed ABC 9", "changed ABC 2",                   // installed; the listener resets
-        "changed ABC 2", "list", "finished ABC 0",          // collected and refreshed
+        "changed ABC 2", "list",          "finished ABC 0", // collected and refreshed
     };
     // Should the install end between a tick's step and its collection, the
     // collection reports 9 first and the listener resets there.
     const std::vector<std::string> collectedFirst = {
-        "changed ABC 2", "list", "done ABC 100", "changed ABC 6", "changed ABC 8",
-        "changed ABC 9", "list", "finished ABC 0",
+        "changed ABC 2", "list",          "done ABC 100", "changed ABC 6",
+        "changed ABC 8", "changed ABC 9", "list",         "finished ABC 0",
     };
     EXPECT_TRUE(road == expected || road == collectedFirst) << events->Describe();
 
@@ -118,9 +118,9 @@ TEST_F(Installs, TheSilentRoadFromTheSkuToTheRefresh)
     EXPECT_TRUE(log.Has("update_manager", "info", "Launch download for ABC (ABC)"));
     EXPECT_TRUE(log.Has("update_manager", "info",
                         "State for product ABC (soft) switch from installer start to install in progress"));
-    EXPECT_TRUE(log.Has("update_manager", "info",
-                        "Installation of ABC" + (downloads / "setup.exe").string() +
-                            " complete with status install complete"))
+    EXPECT_TRUE(
+        log.Has("update_manager", "info",
+                "Installation of ABC" + (downloads / "setup.exe").string() + " complete with status install complete"))
         << log.Describe();
     EXPECT_TRUE(log.Has("update_manager", "notice", "Install of product 'soft/ABC' failed or was cancelled"));
     EXPECT_EQ(log.Count("info", "switch from install in progress"), 0);
@@ -170,7 +170,8 @@ TEST_F(Installs, EachInstallOutcomeIsCollected)
         EXPECT_TRUE(log.Has("update_manager", "info",
                             "Installation of " + sku + installer.string() + " complete with status " + c.runStatus))
             << log.Describe();
-        EXPECT_TRUE(log.Has("update_manager", "notice", "Install of product 'soft/" + sku + "' failed or was cancelled"));
+        EXPECT_TRUE(
+            log.Has("update_manager", "notice", "Install of product 'soft/" + sku + "' failed or was cancelled"));
         EXPECT_EQ(log.Count("info", "switch from install in progress"), 0) << log.Describe();
         EXPECT_EQ(Status(c.sku), c.refreshed);
 
@@ -260,15 +261,14 @@ TEST_F(Installs, ACollectedInstallerFindsItsOwnProduct)
     ASSERT_EQ(Product("A").installer.GetInstallerPath(), Product("B").installer.GetInstallerPath());
     InstallWhenAvailable(true);
     ASSERT_TRUE(manager->LaunchDownload(Key("B"), false));
-    ASSERT_TRUE(Tick([&] { return events->Has("finished B 0") || events->Has("finished A 0"); }))
-        << events->Describe();
+    ASSERT_TRUE(Tick([&] { return events->Has("finished B 0") || events->Has("finished A 0"); })) << events->Describe();
 
     EXPECT_TRUE(events->Has("finished B 0")) << events->Describe();
     EXPECT_FALSE(events->Has("finished A 0"));
     EXPECT_EQ(events->Count("changed A 2"), 1) << events->Describe(); // its registration only
-    EXPECT_TRUE(log.Has("update_manager", "info",
-                        "Installation of B" + (downloads / "setup.exe").string() +
-                            " complete with status install complete"))
+    EXPECT_TRUE(
+        log.Has("update_manager", "info",
+                "Installation of B" + (downloads / "setup.exe").string() + " complete with status install complete"))
         << log.Describe();
     EXPECT_EQ(ReadLines(record), (std::vector<std::string>{"start B 1", "arg /SILENT", "end B"}));
 }

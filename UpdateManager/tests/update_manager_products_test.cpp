@@ -82,8 +82,8 @@ TEST_F(Products, FirstAddProductSetsUpTheProductAndARepeatedOneOnlyRechecks)
     EXPECT_TRUE(log.Has("update_manager", "debug",
                         "Data for ABC:\n  URL:            " + product.description.permalink +
                             "\n  SKU:            ABC\n  Type:           soft\n  Local version:  0.0"
-                            "\n  Latest Version: 1.0.0\n  Installer File: " + (downloads / "setup.exe").string() +
-                            "\n  Status:         update needed"))
+                            "\n  Latest Version: 1.0.0\n  Installer File: " +
+                            (downloads / "setup.exe").string() + "\n  Status:         update needed"))
         << log.Describe();
 
     events->Clear();
@@ -125,15 +125,22 @@ TEST_F(Products, EachAnswerGivesItsStatus)
     const Case cases[] = {
         {"OK", [&](const std::string& sku) { releases.AddRelease(sku, "ok.exe", Payload); }, "0.0",
          UpdateStatus::UpdateNeeded, "", ""},
-        {"NOTFOUND", [&](const std::string& sku) { releases.Server().SetAnswer(ApiPath(sku), 404, "no", "text/plain"); },
-         "0.0", UpdateStatus::Unknown, "error", " Could not get product information for NOTFOUND" + invalidResponse},
+        {"NOTFOUND",
+         [&](const std::string& sku) { releases.Server().SetAnswer(ApiPath(sku), 404, "no", "text/plain"); }, "0.0",
+         UpdateStatus::Unknown, "error", " Could not get product information for NOTFOUND" + invalidResponse},
         {"NOTJSON",
-         [&](const std::string& sku) { releases.Server().SetAnswer(ApiPath(sku), 200, "{not json", "application/json"); },
+         [&](const std::string& sku) {
+             releases.Server().SetAnswer(ApiPath(sku), 200, "{not json", "application/json");
+         },
          "0.0", UpdateStatus::Unknown, "error", " Could not get product information for NOTJSON" + invalidResponse},
-        {"TOTAL", [&](const std::string& sku) { releases.Server().SetJsonAnswer(ApiPath(sku), 200, Answer(sku, "2.0", 2)); },
-         "0.0", UpdateStatus::Unknown, "warning", " Could not get product information for TOTAL: invalid resource data"},
-        {"OTHER", [&](const std::string& sku) { releases.Server().SetJsonAnswer(ApiPath(sku), 200, Answer("else", "2.0")); },
-         "0.0", UpdateStatus::Unknown, "warning", " Could not get product information for OTHER: invalid description data"},
+        {"TOTAL",
+         [&](const std::string& sku) { releases.Server().SetJsonAnswer(ApiPath(sku), 200, Answer(sku, "2.0", 2)); },
+         "0.0", UpdateStatus::Unknown, "warning",
+         " Could not get product information for TOTAL: invalid resource data"},
+        {"OTHER",
+         [&](const std::string& sku) { releases.Server().SetJsonAnswer(ApiPath(sku), 200, Answer("else", "2.0")); },
+         "0.0", UpdateStatus::Unknown, "warning",
+         " Could not get product information for OTHER: invalid description data"},
         {"SHORT", [&](const std::string& sku) { releases.AddRelease(sku, "short.exe", Payload, "\"version\": \"5\""); },
          "0.0", UpdateStatus::Unknown, "", ""},
         {"SAME", [&](const std::string& sku) { releases.AddRelease(sku, "same.exe", Payload); }, "1.0",
@@ -142,10 +149,14 @@ TEST_F(Products, EachAnswerGivesItsStatus)
          UpdateStatus::UpToDate, "", ""},
         // The running OS is 6.2.
         {"OSLOW",
-         [&](const std::string& sku) { releases.AddRelease(sku, "low.exe", Payload, "\"platform_max_version\": \"6.1\""); },
+         [&](const std::string& sku) {
+             releases.AddRelease(sku, "low.exe", Payload, "\"platform_max_version\": \"6.1\"");
+         },
          "0.0", UpdateStatus::PlatformNotSupported, "", ""},
         {"OSHIGH",
-         [&](const std::string& sku) { releases.AddRelease(sku, "high.exe", Payload, "\"platform_min_version\": \"10.0\""); },
+         [&](const std::string& sku) {
+             releases.AddRelease(sku, "high.exe", Payload, "\"platform_min_version\": \"10.0\"");
+         },
          "0.0", UpdateStatus::PlatformNotSupported, "", ""},
         {"OSIN",
          [&](const std::string& sku) {
@@ -168,9 +179,8 @@ TEST_F(Products, EachAnswerGivesItsStatus)
         EXPECT_EQ(Product(c.sku).description.type, "soft");
         EXPECT_EQ(Product(c.sku).description.localVersion, c.localVersion);
         EXPECT_EQ(events->Events(),
-                  (std::vector<std::string>{"changed " + std::string(c.sku) + " " +
-                                                std::to_string(static_cast<int>(c.expected)),
-                                            "list"}));
+                  (std::vector<std::string>{
+                      "changed " + std::string(c.sku) + " " + std::to_string(static_cast<int>(c.expected)), "list"}));
         const int complaints = log.Count("warning", "Could not") + log.Count("error", "Could not");
         if (c.line.empty()) {
             EXPECT_EQ(complaints, 0) << log.Describe();
@@ -188,7 +198,10 @@ TEST_F(Products, AnInvalidAnswerKeepsThePreviousDescription)
         [&] { releases.Server().SetAnswer(ApiPath("ABC"), 200, "[1, 2", "application/json"); },
         [&] { releases.Server().SetJsonAnswer(ApiPath("ABC"), 200, Answer("ABC", "9.0", 3)); },
         [&] { releases.Server().SetJsonAnswer(ApiPath("ABC"), 200, Answer("abc", "9.0")); },
-        [&] { releases.Server().SetJsonAnswer(ApiPath("ABC"), 200, "{\"total\": 1, \"resources\": [{\"product_sku\": \"ABC\"}]}"); },
+        [&] {
+            releases.Server().SetJsonAnswer(ApiPath("ABC"), 200,
+                                            "{\"total\": 1, \"resources\": [{\"product_sku\": \"ABC\"}]}");
+        },
     };
     releases.AddRelease("ABC", "setup.exe", Payload, "\"version\": \"2.5\"");
     Start();
@@ -368,8 +381,8 @@ TEST_F(Products, SetDownloadFolderMovesTheInstallersThatAreNotUnderWay)
     EXPECT_TRUE(events->Events().empty());
 
     const fs::path other = scratch / "Other";
-    for (UpdateStatus busy : {UpdateStatus::DownloadInProgress, UpdateStatus::InstallerStart,
-                              UpdateStatus::InstallInProgress}) {
+    for (UpdateStatus busy :
+         {UpdateStatus::DownloadInProgress, UpdateStatus::InstallerStart, UpdateStatus::InstallInProgress}) {
         Product("NEEDED").installer.SetStatus(busy);
         EXPECT_FALSE(manager->SetDownloadFolder(other.string()));
         EXPECT_EQ(Product("NEEDED").installer.GetInstallerPath(), downloads / "needed.exe");

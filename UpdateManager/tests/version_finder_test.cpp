@@ -24,14 +24,14 @@ namespace seam = platform::testing;
 using platform::KnownFolderId;
 using platform::NarrowFromWide;
 using platform::RegistryHive;
+using Quendal::Testing::BuildPe;
 using Quendal::Testing::LogCapture;
 using Quendal::Testing::LogLine;
+using Quendal::Testing::PeOptions;
 using Quendal::Testing::PlatformGuard;
+using Quendal::Testing::ScannerLogCategories;
 using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
-using Quendal::Testing::ScannerLogCategories;
-using Quendal::Testing::BuildPe;
-using Quendal::Testing::PeOptions;
 
 namespace {
 
@@ -47,7 +47,9 @@ void WritePe(const fs::path& file, uint16_t major, uint16_t minor, uint16_t buil
 
 struct Answer {
     Answer(bool ok, std::string version, bool itemFound)
-        : ok(ok), version(std::move(version)), itemFound(itemFound)
+        : ok(ok)
+        , version(std::move(version))
+        , itemFound(itemFound)
     {
     }
 
@@ -78,7 +80,10 @@ Answer Ask(const VersionFinder& finder)
 class FixedFinder : public VersionFinder {
 public:
     FixedFinder(bool ok, bool item, std::string version, int& calls)
-        : ok(ok), item(item), version(std::move(version)), calls(calls)
+        : ok(ok)
+        , item(item)
+        , version(std::move(version))
+        , calls(calls)
     {
     }
     bool FindVersion(std::string& out, bool& itemFound) const override
@@ -163,9 +168,9 @@ TEST_F(VersionFinderTest, FileFinder)
         {"<pf86>\\Vendor\\app.exe", {true, "10.2.300.4", true}},
         {root + "\\pf86\\Vendor\\app.exe", {true, "10.2.300.4", true}},
         {root + "/pf86/Vendor/app.exe", {true, "10.2.300.4", true}},
-        {"<user>\\Folder.exe", {false, "untouched", true}},  // a folder: found, no version
-        {"<data>\\readme.txt", {false, "untouched", true}},  // not a PE file
-        {"<data>\\plain.exe", {false, "untouched", true}},   // no version resource
+        {"<user>\\Folder.exe", {false, "untouched", true}}, // a folder: found, no version
+        {"<data>\\readme.txt", {false, "untouched", true}}, // not a PE file
+        {"<data>\\plain.exe", {false, "untouched", true}},  // no version resource
         {"<pf86>\\Vendor\\missing.exe", {false, "untouched", false}},
         {"<PF86>\\Vendor\\app.exe", {false, "untouched", false}},
         {"<data>\\readme.txt\\app.exe", {false, "untouched", false}},
@@ -229,7 +234,8 @@ TEST_F(VersionFinderTest, RegKeyFinder)
     seam::SetMemoryRegistryString(RegistryHive::LocalMachine, key, "", folder + "\\bin");
     seam::SetMemoryRegistryString(RegistryHive::LocalMachine, key, "Trailing", folder + "/");
     seam::SetMemoryRegistryString(RegistryHive::LocalMachine, key, "Empty", "");
-    seam::SetMemoryRegistryString(RegistryHive::LocalMachine, key, "Expand", folder, platform::RegistryType::ExpandString);
+    seam::SetMemoryRegistryString(RegistryHive::LocalMachine, key, "Expand", folder,
+                                  platform::RegistryType::ExpandString);
 
     const std::wstring value = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product\\";
     struct Case {
@@ -263,9 +269,9 @@ TEST_F(VersionFinderTest, RegKeyFinder)
         std::vector<LogLine> expectedLines;
         if (c.expected.ok)
             expectedLines.push_back({"update_manager", "debug",
-                                     "RegKeyVersion: Found version " + c.expected.version
-                                         + " for item HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product/"
-                                         + NarrowFromWide(c.valueName)});
+                                     "RegKeyVersion: Found version " + c.expected.version +
+                                         " for item HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product/" +
+                                         NarrowFromWide(c.valueName)});
         EXPECT_EQ(log.Lines(), expectedLines);
     }
 
@@ -317,9 +323,18 @@ TEST(VersionFinderSet, AsksInOrderUntilOneFindsAVersion)
     const std::vector<Case> cases = {
         {"empty set", {}, {false, "not_installed", false}, {}},
         {"first finds", {{true, true, "1.0.0.0"}, {true, true, "2.0.0.0"}}, {true, "1.0.0.0", true}, {1, 0}},
-        {"failing file, then a version", {{false, false, ""}, {true, true, "2.0.0.0"}}, {true, "2.0.0.0", true}, {1, 1}},
-        {"folder without version, then nothing", {{false, true, ""}, {false, false, ""}}, {false, "unknown", true}, {1, 1}},
-        {"nothing, then an item without version", {{false, false, ""}, {false, true, ""}}, {false, "unknown", true}, {1, 1}},
+        {"failing file, then a version",
+         {{false, false, ""}, {true, true, "2.0.0.0"}},
+         {true, "2.0.0.0", true},
+         {1, 1}},
+        {"folder without version, then nothing",
+         {{false, true, ""}, {false, false, ""}},
+         {false, "unknown", true},
+         {1, 1}},
+        {"nothing, then an item without version",
+         {{false, false, ""}, {false, true, ""}},
+         {false, "unknown", true},
+         {1, 1}},
         {"nothing at all", {{false, false, ""}, {false, false, ""}}, {false, "not_installed", false}, {1, 1}},
     };
     for (const Case& c : cases) {

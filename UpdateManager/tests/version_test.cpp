@@ -99,10 +99,10 @@ TEST(PlatformBound, ReadersTable)
         {"6.1.2", true, {6, 1, 2}, {6, 1, 2}},
         {"6.1", true, {6, 1, 0}, {6, 1, 65535}},
         {"6", true, {6, 0, 0}, {6, 65535, 65535}},
-        {"6.1.2.9", true, {6, 1, 2}, {6, 1, 2}},     // fourth piece not read
+        {"6.1.2.9", true, {6, 1, 2}, {6, 1, 2}}, // fourth piece not read
         {"6.1.2.x", true, {6, 1, 2}, {6, 1, 2}},
-        {"6.1sp2", true, {6, 1, 0}, {6, 1, 65535}},  // reading stops at the first non-digit
-        {" 6. 1.\t2", true, {6, 1, 2}, {6, 1, 2}},   // leading white space allowed
+        {"6.1sp2", true, {6, 1, 0}, {6, 1, 65535}}, // reading stops at the first non-digit
+        {" 6. 1.\t2", true, {6, 1, 2}, {6, 1, 2}},  // leading white space allowed
         {"+6.1", true, {6, 1, 0}, {6, 1, 65535}},
         {"65536.1", true, {0, 1, 0}, {0, 1, 65535}}, // low 16 bits
         {"4294967295.0", true, {65535, 0, 0}, {65535, 0, 65535}},
@@ -191,7 +191,7 @@ TEST_F(OsRange, IsPlatformSupportedAgainstSeveralOses)
         {"", "6.1", {6, 2, 0}, false},
         {"", "6", {6, 3, 0}, true},
         {"", "6", {10, 0, 0}, false},
-        {"", "6.1.65535", {6, 1, 0}, true},     // no wrap of the service pack
+        {"", "6.1.65535", {6, 1, 0}, true}, // no wrap of the service pack
         {"", "6.1.65535", {6, 1, 65535}, true},
         {"", "6.1.65535", {6, 2, 0}, false},
         {"", "6.65535.65535", {6, 65535, 65535}, true},
@@ -220,8 +220,8 @@ TEST_F(OsRange, IsPlatformSupportedAgainstSeveralOses)
         {"", "6.1sp1", {6, 1, 9}, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("[" + c.min + ", " + c.max + "] on " + std::to_string(c.os.major) + "."
-                     + std::to_string(c.os.minor) + " sp" + std::to_string(c.os.servicePackMajor));
+        SCOPED_TRACE("[" + c.min + ", " + c.max + "] on " + std::to_string(c.os.major) + "." +
+                     std::to_string(c.os.minor) + " sp" + std::to_string(c.os.servicePackMajor));
         RunAs(c.os.major, c.os.minor, c.os.servicePackMajor);
         ProductDescription d;
         d.platformMinVersion = c.min;

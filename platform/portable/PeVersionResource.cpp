@@ -35,8 +35,8 @@ uint16_t U16(const uint8_t* p)
 
 uint32_t U32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16)
-        | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 class ByteSource {
@@ -48,7 +48,11 @@ public:
 
 class MemorySource : public ByteSource {
 public:
-    MemorySource(const uint8_t* data, std::size_t size) : data(data), size(size) {}
+    MemorySource(const uint8_t* data, std::size_t size)
+        : data(data)
+        , size(size)
+    {
+    }
 
     bool Read(uint64_t offset, void* out, std::size_t n) override
     {
@@ -66,7 +70,11 @@ private:
 
 class FileSource : public ByteSource {
 public:
-    FileSource(std::ifstream& in, uint64_t size) : in(in), size(size) {}
+    FileSource(std::ifstream& in, uint64_t size)
+        : in(in)
+        , size(size)
+    {
+    }
 
     bool Read(uint64_t offset, void* out, std::size_t n) override
     {
@@ -93,7 +101,10 @@ struct Section {
 
 class PeReader {
 public:
-    explicit PeReader(ByteSource& source) : source(source) {}
+    explicit PeReader(ByteSource& source)
+        : source(source)
+    {
+    }
 
     FileVersionStatus Read(FileVersion& version)
     {

@@ -28,8 +28,8 @@ bool HomeDirectory(std::string& home)
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     passwd pwd{};
     passwd* result = nullptr;
-    if (getpwuid_r(getuid(), &pwd, buffer.data(), buffer.size(), &result) == 0 && result != nullptr
-        && result->pw_dir != nullptr && result->pw_dir[0] != '\0') {
+    if (getpwuid_r(getuid(), &pwd, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
+        result->pw_dir != nullptr && result->pw_dir[0] != '\0') {
         home = result->pw_dir;
         return true;
     }

@@ -9,8 +9,14 @@ namespace {
 
 // Both strerror_r flavours: the GNU one returns the text, the XSI one fills
 // the buffer and returns 0.
-[[maybe_unused]] const char* ErrorText(const char* result, const char*) { return result; }
-[[maybe_unused]] const char* ErrorText(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
+[[maybe_unused]] const char* ErrorText(const char* result, const char*)
+{
+    return result;
+}
+[[maybe_unused]] const char* ErrorText(int result, const char* buffer)
+{
+    return result == 0 ? buffer : nullptr;
+}
 
 } // namespace
 

@@ -33,10 +33,7 @@ protected:
         setenv("HOME", home.c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
     }
-    void TearDown() override
-    {
-        platform::testing::ClearKnownFolderOverrides();
-    }
+    void TearDown() override { platform::testing::ClearKnownFolderOverrides(); }
 
     void WriteUserDirs(const std::string& configDir, const std::string& text)
     {
@@ -99,8 +96,7 @@ TEST_F(KnownFolders, UserDirsTable)
          "~/T\xc3\xa9l\xc3\xa9\x63hargements", "~/Desktop"},
         {"XDG_CONFIG_HOME elsewhere", "@", "XDG_DOWNLOAD_DIR=\"$HOME/Elsewhere\"\n", "~/Elsewhere", "~/Desktop"},
         {"XDG_CONFIG_HOME without a file", "@", nullptr, "~/Downloads", "~/Desktop"},
-        {"XDG_CONFIG_HOME relative is ignored", "relative/dir", "XDG_DOWNLOAD_DIR=\"$HOME/Dl\"\n", "~/Dl",
-         "~/Desktop"},
+        {"XDG_CONFIG_HOME relative is ignored", "relative/dir", "XDG_DOWNLOAD_DIR=\"$HOME/Dl\"\n", "~/Dl", "~/Desktop"},
         {"XDG_CONFIG_HOME empty is ignored", "", "XDG_DOWNLOAD_DIR=\"$HOME/Dl\"\n", "~/Dl", "~/Desktop"},
     };
     for (const UserDirsCase& c : cases) {

@@ -87,8 +87,8 @@ TEST_F(ProcessTest, ExitCodesOfANormalExit)
 TEST_F(ProcessTest, ArgumentsArriveOneByOneAsGiven)
 {
     fs::path out = dir / "cmdline";
-    std::vector<std::string> args = {"custom name", "-c", "cat /proc/$$/cmdline > '" + out.string() + "'",
-                                     "two words", "", "\"quoted\"", "/SILENT"};
+    std::vector<std::string> args = {
+        "custom name", "-c", "cat /proc/$$/cmdline > '" + out.string() + "'", "two words", "", "\"quoted\"", "/SILENT"};
     EXPECT_EQ(platform::SpawnAndWait("/bin/sh", args), 0);
     EXPECT_EQ(SplitNul(ReadFile(out)), args);
 }
@@ -170,8 +170,8 @@ TEST_F(ProcessTest, ChildStartsWithDefaultSignals)
     EXPECT_EQ(blocked.outcome, ProcessResult::Outcome::Signalled);
 
     // An ignored signal is back to its default action (a shell could not undo it).
-    struct sigaction ignore {};
-    struct sigaction old {};
+    struct sigaction ignore { };
+    struct sigaction old { };
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ASSERT_EQ(sigaction(SIGUSR2, &ignore, &old), 0);
@@ -182,12 +182,15 @@ TEST_F(ProcessTest, ChildStartsWithDefaultSignals)
 }
 
 std::atomic<int> interrupts{0};
-void CountInterrupt(int) { interrupts.fetch_add(1); }
+void CountInterrupt(int)
+{
+    interrupts.fetch_add(1);
+}
 
 TEST_F(ProcessTest, WaitSurvivesInterruptions)
 {
-    struct sigaction count {};
-    struct sigaction old {};
+    struct sigaction count { };
+    struct sigaction old { };
     count.sa_handler = CountInterrupt;
     sigemptyset(&count.sa_mask);
     count.sa_flags = 0; // no SA_RESTART: waitpid sees EINTR
@@ -209,8 +212,8 @@ TEST_F(ProcessTest, WaitSurvivesInterruptions)
                 WriteFile(gate, "");
         }
     });
-    ProcessResult result = Shell(": > '" + started.string() + "'; while [ ! -e '" + gate.string() +
-                                 "' ]; do sleep 0.01; done; exit 7");
+    ProcessResult result =
+        Shell(": > '" + started.string() + "'; while [ ! -e '" + gate.string() + "' ]; do sleep 0.01; done; exit 7");
     done = true;
     interrupter.join();
     sigaction(SIGUSR1, &old, nullptr);

@@ -46,15 +46,17 @@ const char* const kUsage =
     "Files are served with Range (206, 416 with Content-Range: bytes */N).\n";
 
 // Pieces with a pause after each, together about `rate` bytes a second.
-testserver::Fault Throttle(std::uint64_t rate) {
+testserver::Fault Throttle(std::uint64_t rate)
+{
     const std::uint64_t pieces = std::min<std::uint64_t>(rate, 10);
     return testserver::Fault::Trickle(static_cast<std::size_t>(rate / pieces + (rate % pieces != 0 ? 1 : 0)),
                                       std::chrono::milliseconds(1000 / pieces));
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::uint16_t port = 0;
     std::string releases;
     bool verbose = false;
@@ -94,13 +96,15 @@ int main(int argc, char** argv) {
 
     testserver::TestServer server(port);
     server.SetReleaseFolder(releases);
-    if (throttle > 0) server.SetFault("*", Throttle(throttle));
+    if (throttle > 0)
+        server.SetFault("*", Throttle(throttle));
     std::mutex outputMutex;
     if (verbose) {
         server.SetRequestObserver([&outputMutex](const testserver::RecordedRequest& request) {
             std::lock_guard<std::mutex> lock(outputMutex);
             std::cout << "#" << request.connectionId << " " << request.method << " " << request.uri;
-            if (request.hasRange) std::cout << " [Range: " << request.range << "]";
+            if (request.hasRange)
+                std::cout << " [Range: " << request.range << "]";
             std::cout << std::endl;
         });
     }

@@ -36,8 +36,7 @@ juce::StringArray Strings(const std::vector<std::string>& args)
     return strings;
 }
 
-class CommandLineCases : public ::testing::TestWithParam<LineCase> {
-};
+class CommandLineCases : public ::testing::TestWithParam<LineCase> { };
 
 TEST_P(CommandLineCases, Parse)
 {
@@ -59,11 +58,22 @@ const LineCase lineCases[] = {
     {"ServerOnly", {"--server", "host:1"}, false, "", "", {}, {}},
     {"OptionsAreCaseSensitive", {"--Product-Sku", "A"}, false, "", "", {}, {}},
     {"NoJoinedValue", {"--product-sku=A"}, false, "", "", {}, {}},
-    {"SkuAfterRelaunchMarker", {"--", "--product-sku", "A"}, false, "", "",
-     {"\"--product-sku\"", "\"A\""}, {"--product-sku", "A"}},
+    {"SkuAfterRelaunchMarker",
+     {"--", "--product-sku", "A"},
+     false,
+     "",
+     "",
+     {"\"--product-sku\"", "\"A\""},
+     {"--product-sku", "A"}},
     {"SkuOnly", {"--product-sku", "A"}, true, "A", "", {}, {}},
     {"TrailingServerKeepsDefault", {"--product-sku", "A", "--server"}, true, "A", "", {}, {}},
-    {"TrailingServerKeepsEarlierValue", {"--server", "h:1", "--product-sku", "A", "--server"}, true, "A", "h:1", {}, {}},
+    {"TrailingServerKeepsEarlierValue",
+     {"--server", "h:1", "--product-sku", "A", "--server"},
+     true,
+     "A",
+     "h:1",
+     {},
+     {}},
     {"RepeatedSkuTakesLast", {"--product-sku", "A", "--product-sku", "B"}, true, "B", "", {}, {}},
     {"RepeatedServerTakesLast", {"--server", "h", "--server", "k:8", "--product-sku", "A"}, true, "A", "k:8", {}, {}},
     {"ValueThatLooksLikeServerOption", {"--product-sku", "--server"}, true, "--server", "", {}, {}},
@@ -71,12 +81,27 @@ const LineCase lineCases[] = {
     {"ServerValueThatLooksLikeOption", {"--server", "--product-sku", "A"}, false, "", "", {}, {}},
     {"OtherArgumentsIgnored", {"x", "--product-sku", "A", "y"}, true, "A", "", {}, {}},
     {"Utf8Sku", {"--product-sku", "produ\xc3\xa9"}, true, "produ\xc3\xa9", "", {}, {}},
-    {"RelaunchPart", {"--product-sku", "A", "--", "prog", "a b", "", "--"}, true, "A", "",
-     {"\"prog\"", "\"a b\"", "\"\"", "\"--\""}, {"prog", "a b", "", "--"}},
-    {"OptionsAfterMarkerBelongToRelaunch", {"--product-sku", "A", "--", "--product-sku", "B", "--server", "h"}, true,
-     "A", "", {"\"--product-sku\"", "\"B\"", "\"--server\"", "\"h\""}, {"--product-sku", "B", "--server", "h"}},
-    {"QuotesAlreadyThere", {"--product-sku", "A", "--", "\"start", "end\"", "\"both\"", "\""}, true, "A", "",
-     {"\"start\"", "\"end\"", "\"both\"", "\""}, {"\"start", "end\"", "\"both\"", "\""}},
+    {"RelaunchPart",
+     {"--product-sku", "A", "--", "prog", "a b", "", "--"},
+     true,
+     "A",
+     "",
+     {"\"prog\"", "\"a b\"", "\"\"", "\"--\""},
+     {"prog", "a b", "", "--"}},
+    {"OptionsAfterMarkerBelongToRelaunch",
+     {"--product-sku", "A", "--", "--product-sku", "B", "--server", "h"},
+     true,
+     "A",
+     "",
+     {"\"--product-sku\"", "\"B\"", "\"--server\"", "\"h\""},
+     {"--product-sku", "B", "--server", "h"}},
+    {"QuotesAlreadyThere",
+     {"--product-sku", "A", "--", "\"start", "end\"", "\"both\"", "\""},
+     true,
+     "A",
+     "",
+     {"\"start\"", "\"end\"", "\"both\"", "\""},
+     {"\"start", "end\"", "\"both\"", "\""}},
     {"MarkerBeforeSku", {"--server", "h", "--product-sku", "A", "--", "p"}, true, "A", "h", {"\"p\""}, {"p"}},
 };
 
@@ -101,16 +126,12 @@ struct PathCase {
 TEST(RelaunchProgramPath, RemovesOneQuoteAtEachEnd)
 {
     const PathCase cases[] = {
-        {"\"prog\"", "prog"},
-        {"\"/opt/My Product/run\"", "/opt/My Product/run"},
-        {"\"\"", ""},  // an empty argument
-        {"\"", ""},    // a lone double quote
-        {"\"\"\"", "\""},
-        {"\"\"x\"\"", "\"x\""},
-        {"prog", "prog"},
-        {"\"x", "x"},
-        {"x\"", "x"},
-        {"", ""},
+        {"\"prog\"", "prog"}, {"\"/opt/My Product/run\"", "/opt/My Product/run"},
+        {"\"\"", ""}, // an empty argument
+        {"\"", ""},   // a lone double quote
+        {"\"\"\"", "\""},     {"\"\"x\"\"", "\"x\""},
+        {"prog", "prog"},     {"\"x", "x"},
+        {"x\"", "x"},         {"", ""},
     };
     for (const PathCase& c : cases)
         EXPECT_EQ(RelaunchProgramPath(c.quoted), c.path) << c.quoted;

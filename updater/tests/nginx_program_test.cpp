@@ -44,11 +44,13 @@ protected:
         AddRelease(Sku, {}, "");
         const boost::filesystem::path installer = scratch / "releases" / Sku / InstallerName;
         WriteFile(scratch / ApiPath(Sku).substr(1),
-                  std::string(R"({"total": 1, "resources": [{"product_sku": ")") + Sku + R"(", "name": "Product One", )"
-                      R"("version": "2.0.0", "permalink": ")" + nginx->Url(InstallerPath(Sku)) + R"(", "size": )"
-                      + std::to_string(FileSizeOf(installer)) + R"(, "checksum": ")"
-                      + testserver::Md5HexOfFile(installer.string()) + R"(", "resources_site_link": ")"
-                      + nginx->Url("/site") + R"(", "platform_min_version": "6.1.0", )"
+                  std::string(R"({"total": 1, "resources": [{"product_sku": ")") + Sku +
+                      R"(", "name": "Product One", )"
+                      R"("version": "2.0.0", "permalink": ")" +
+                      nginx->Url(InstallerPath(Sku)) + R"(", "size": )" + std::to_string(FileSizeOf(installer)) +
+                      R"(, "checksum": ")" + testserver::Md5HexOfFile(installer.string()) +
+                      R"(", "resources_site_link": ")" + nginx->Url("/site") +
+                      R"(", "platform_min_version": "6.1.0", )"
                       R"("platform_max_version": "10.0.65535"}]})");
     }
 

@@ -106,7 +106,8 @@ TEST(UpdaterPanel, EachButtonRunsOnlyItsAction)
 {
     int launches = 0;
     int quits = 0;
-    UpdaterPanel panel("main", [&] { ++launches; }, [&] { ++quits; });
+    UpdaterPanel panel(
+        "main", [&] { ++launches; }, [&] { ++quits; });
     Children children(panel);
     ASSERT_TRUE(children.Complete());
     panel.ShowButtons(true);

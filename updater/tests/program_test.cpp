@@ -79,8 +79,8 @@ TEST_F(UpdaterProgram, ClosedStandardOutputLosesTextQuietly)
 TEST_F(UpdaterProgram, WithoutDisplayEndsBeforeAnyRequest)
 {
     AddRelease(Sku, {});
-    for (std::optional<std::string> display : {std::optional<std::string>(), std::optional<std::string>(""),
-                                               std::optional<std::string>(":9999")}) {
+    for (std::optional<std::string> display :
+         {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>(":9999")}) {
         UpdaterResult result = display ? RunUpdater({"--product-sku", Sku, "--server", ServerArg()}, true, display)
                                        : RunUpdater({"--product-sku", Sku, "--server", ServerArg()}, false);
         SCOPED_TRACE(display.value_or("DISPLAY unset"));
@@ -153,13 +153,15 @@ TEST_F(UpdaterProgram, BadReleaseDataEndsWithoutDownload)
         {"empty list", "", 200, R"({"total": 1, "resources": []})"},
         {"no site link", R"({"version": "2.0.0"})", 0, ""},
         {"version not a version", R"({"version": "two", "resources_site_link": "http://x/"})", 0, ""},
-        {"OS too new needed", R"({"version": "2.0.0", "resources_site_link": "http://x/", "platform_min_version": "99.0"})",
-         0, ""},
-        {"OS too old allowed", R"({"version": "2.0.0", "resources_site_link": "http://x/", "platform_max_version": "5.1"})",
-         0, ""},
-        {"no installer file name", R"({"version": "2.0.0", "resources_site_link": "http://x/", "permalink": "http://127.0.0.1:1/releases/"})",
-         0, ""},
-        {"installer name goes up", R"({"version": "2.0.0", "resources_site_link": "http://x/", "permalink": "http://127.0.0.1:1/releases/.."})",
+        {"OS too new needed",
+         R"({"version": "2.0.0", "resources_site_link": "http://x/", "platform_min_version": "99.0"})", 0, ""},
+        {"OS too old allowed",
+         R"({"version": "2.0.0", "resources_site_link": "http://x/", "platform_max_version": "5.1"})", 0, ""},
+        {"no installer file name",
+         R"({"version": "2.0.0", "resources_site_link": "http://x/", "permalink": "http://127.0.0.1:1/releases/"})", 0,
+         ""},
+        {"installer name goes up",
+         R"({"version": "2.0.0", "resources_site_link": "http://x/", "permalink": "http://127.0.0.1:1/releases/.."})",
          0, ""},
     };
     for (const Case& c : cases) {
@@ -236,7 +238,8 @@ TEST_F(UpdaterProgram, EarlierInstallerFileIsDiscarded)
     RequireDisplay();
     AddRelease(Sku, {});
     Quendal::Testing::WriteFile(Downloads() / InstallerName, "#!/bin/sh\necho stale >> /dev/null\n");
-    Quendal::Testing::WriteFile(Downloads() / (std::string(InstallerName) + ".confirm"), R"({"size": 33, "checksum": ""})");
+    Quendal::Testing::WriteFile(Downloads() / (std::string(InstallerName) + ".confirm"),
+                                R"({"size": 33, "checksum": ""})");
     UpdaterResult result = RunUpdater({"--product-sku", Sku, "--server", ServerArg()});
     EXPECT_EQ(result.exitCode, 0) << result.out;
     EXPECT_EQ(InstallerRuns(), Strings{"run [/SILENT]"});

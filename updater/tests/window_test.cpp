@@ -115,8 +115,8 @@ protected:
 
     static bool BarHidden(const juce::Image& picture)
     {
-        return picture.getPixelAt(BarLeft + 1, BarTop + 1) == WindowColour
-            && picture.getPixelAt(BarLeft + BarWidth - 2, BarTop + BarHeight - 2) == WindowColour;
+        return picture.getPixelAt(BarLeft + 1, BarTop + 1) == WindowColour &&
+               picture.getPixelAt(BarLeft + BarWidth - 2, BarTop + BarHeight - 2) == WindowColour;
     }
 
     static bool ButtonAt(const juce::Image& picture, int x)

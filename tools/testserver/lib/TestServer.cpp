@@ -49,11 +49,13 @@ constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::size_t kIoBufferBytes = 64 * 1024;
 const Poco::Timespan kPollInterval(0, 100 * 1000);
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
+bool EqualsNoCase(const std::string& a, const std::string& b)
+{
     return Poco::icompare(a, b) == 0;
 }
 
-std::string Decode(const std::string& text) {
+std::string Decode(const std::string& text)
+{
     std::string out;
     try {
         Poco::URI::decode(text, out);
@@ -63,18 +65,21 @@ std::string Decode(const std::string& text) {
     return out;
 }
 
-std::string Encode(const std::string& text) {
+std::string Encode(const std::string& text)
+{
     std::string out;
     Poco::URI::encode(text, "/?#&=+;", out);
     return out;
 }
 
-std::vector<std::string> SplitPath(const std::string& path) {
+std::vector<std::string> SplitPath(const std::string& path)
+{
     std::vector<std::string> parts;
     std::string::size_type start = 0;
     while (start <= path.size()) {
         auto slash = path.find('/', start);
-        if (slash == std::string::npos) slash = path.size();
+        if (slash == std::string::npos)
+            slash = path.size();
         parts.push_back(path.substr(start, slash - start));
         start = slash + 1;
     }
@@ -82,13 +87,14 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }
 
 // A file or folder name taken from a URL: no separators, no "." or "..".
-bool IsSafeName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\\') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+bool IsSafeName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\\') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
-std::string BasicCredentials(const std::string& user, const std::string& password) {
+std::string BasicCredentials(const std::string& user, const std::string& password)
+{
     std::ostringstream out;
     Poco::Base64Encoder encoder(out);
     encoder.rdbuf()->setLineLength(0);
@@ -98,7 +104,8 @@ std::string BasicCredentials(const std::string& user, const std::string& passwor
 }
 
 void SetHeader(std::vector<std::pair<std::string, std::string>>& headers, const std::string& name,
-               const std::string& value) {
+               const std::string& value)
+{
     for (auto& header : headers) {
         if (EqualsNoCase(header.first, name)) {
             header.second = value;
@@ -108,16 +115,16 @@ void SetHeader(std::vector<std::pair<std::string, std::string>>& headers, const 
     headers.emplace_back(name, value);
 }
 
-void RemoveHeader(std::vector<std::pair<std::string, std::string>>& headers,
-                  const std::string& name) {
-    headers.erase(std::remove_if(headers.begin(), headers.end(),
-                                 [&](const auto& h) { return EqualsNoCase(h.first, name); }),
-                  headers.end());
+void RemoveHeader(std::vector<std::pair<std::string, std::string>>& headers, const std::string& name)
+{
+    headers.erase(
+        std::remove_if(headers.begin(), headers.end(), [&](const auto& h) { return EqualsNoCase(h.first, name); }),
+        headers.end());
 }
 
-std::string ReasonFor(int status) {
-    return Poco::Net::HTTPResponse::getReasonForStatus(
-        static_cast<Poco::Net::HTTPResponse::HTTPStatus>(status));
+std::string ReasonFor(int status)
+{
+    return Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(status));
 }
 
 struct Resource {
@@ -148,15 +155,15 @@ struct Plan {
     bool close = false;
 };
 
-}  // namespace
+} // namespace
 
 struct TestServer::Impl {
     struct Connection {
         std::uint64_t id = 0;
         Poco::Net::StreamSocket socket;
         std::thread thread;
-        bool closed = false;            // guarded by Impl::mutex
-        std::atomic<bool> done{false};  // the thread has finished its work
+        bool closed = false;           // guarded by Impl::mutex
+        std::atomic<bool> done{false}; // the thread has finished its work
     };
 
     struct Md5Entry {
@@ -166,7 +173,7 @@ struct TestServer::Impl {
     };
 
     mutable std::mutex mutex;
-    mutable std::condition_variable changed;  // stop, new requests
+    mutable std::condition_variable changed; // stop, new requests
     std::uint16_t port = 0;
     bool running = false;
     std::atomic<bool> stopping{false};
@@ -184,7 +191,8 @@ struct TestServer::Impl {
 
     // --- threads -------------------------------------------------------------
 
-    void AcceptLoop() {
+    void AcceptLoop()
+    {
         while (!stopping.load()) {
             bool ready = false;
             try {
@@ -192,7 +200,8 @@ struct TestServer::Impl {
             } catch (const Poco::Exception&) {
                 ready = false;
             }
-            if (!ready) continue;
+            if (!ready)
+                continue;
             Poco::Net::StreamSocket socket;
             try {
                 socket = listener.acceptConnection();
@@ -224,23 +233,28 @@ struct TestServer::Impl {
                     connection->done.store(true);
                 });
             }
-            for (auto& connection : finished) connection->thread.join();
+            for (auto& connection : finished)
+                connection->thread.join();
         }
     }
 
-    void CloseConnection(Connection& connection, bool reset) {
+    void CloseConnection(Connection& connection, bool reset)
+    {
         std::lock_guard<std::mutex> lock(mutex);
-        if (connection.closed) return;
+        if (connection.closed)
+            return;
         connection.closed = true;
         try {
-            if (reset) connection.socket.setLinger(true, 0);
+            if (reset)
+                connection.socket.setLinger(true, 0);
             connection.socket.close();
         } catch (const Poco::Exception&) {
         }
     }
 
     // Waits for `duration` (negative: until Stop). False when the server is stopping.
-    bool Wait(std::chrono::milliseconds duration) {
+    bool Wait(std::chrono::milliseconds duration)
+    {
         std::unique_lock<std::mutex> lock(mutex);
         if (duration.count() < 0) {
             changed.wait(lock, [this] { return stopping.load(); });
@@ -252,13 +266,16 @@ struct TestServer::Impl {
     // --- socket I/O ----------------------------------------------------------
 
     // Reads more bytes into `in`; false on end of stream, error or Stop.
-    bool ReadMore(Connection& connection, std::string& in) {
+    bool ReadMore(Connection& connection, std::string& in)
+    {
         char buffer[16 * 1024];
         while (!stopping.load()) {
             try {
-                if (!connection.socket.poll(kPollInterval, Poco::Net::Socket::SELECT_READ)) continue;
+                if (!connection.socket.poll(kPollInterval, Poco::Net::Socket::SELECT_READ))
+                    continue;
                 int n = connection.socket.receiveBytes(buffer, sizeof buffer);
-                if (n <= 0) return false;
+                if (n <= 0)
+                    return false;
                 in.append(buffer, static_cast<std::size_t>(n));
                 return true;
             } catch (const Poco::Exception&) {
@@ -268,9 +285,11 @@ struct TestServer::Impl {
         return false;
     }
 
-    bool SendAll(Connection& connection, const char* data, std::size_t size) {
+    bool SendAll(Connection& connection, const char* data, std::size_t size)
+    {
         while (size > 0) {
-            if (stopping.load()) return false;
+            if (stopping.load())
+                return false;
             int n = 0;
             try {
                 n = connection.socket.sendBytes(data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)),
@@ -278,20 +297,23 @@ struct TestServer::Impl {
             } catch (const Poco::Exception&) {
                 return false;
             }
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             data += n;
             size -= static_cast<std::size_t>(n);
         }
         return true;
     }
 
-    bool SendAll(Connection& connection, const std::string& text) {
+    bool SendAll(Connection& connection, const std::string& text)
+    {
         return SendAll(connection, text.data(), text.size());
     }
 
     // --- one connection ------------------------------------------------------
 
-    void Serve(Connection& connection) {
+    void Serve(Connection& connection)
+    {
         std::string in;
         std::size_t requestNumber = 0;
         while (!stopping.load()) {
@@ -301,7 +323,8 @@ struct TestServer::Impl {
                     SendSimple(connection, 431, "header too large\n");
                     return;
                 }
-                if (!ReadMore(connection, in)) return;
+                if (!ReadMore(connection, in))
+                    return;
                 end = in.find("\r\n\r\n");
             }
             std::string headerText = in.substr(0, end + 4);
@@ -326,33 +349,39 @@ struct TestServer::Impl {
                     return;
                 }
                 while (static_cast<std::int64_t>(in.size()) < length) {
-                    if (!ReadMore(connection, in)) return;
+                    if (!ReadMore(connection, in))
+                        return;
                 }
                 in.erase(0, static_cast<std::size_t>(length));
             }
 
             RecordedRequest record = Record(request, connection.id, ++requestNumber);
             bool keepAlive = request.getKeepAlive();
-            if (!Answer(connection, request, record)) return;
-            if (!keepAlive) return;
+            if (!Answer(connection, request, record))
+                return;
+            if (!keepAlive)
+                return;
         }
     }
 
-    RecordedRequest Record(const Poco::Net::HTTPRequest& request, std::uint64_t connectionId,
-                           std::size_t number) {
+    RecordedRequest Record(const Poco::Net::HTTPRequest& request, std::uint64_t connectionId, std::size_t number)
+    {
         RecordedRequest record;
         record.method = request.getMethod();
         record.uri = request.getURI();
         record.path = record.uri.substr(0, record.uri.find('?'));
         record.version = request.getVersion();
         record.hasRange = request.has("Range");
-        if (record.hasRange) record.range = request.get("Range");
+        if (record.hasRange)
+            record.range = request.get("Range");
         record.hasAuthorization = request.has("Authorization");
-        if (record.hasAuthorization) record.authorization = request.get("Authorization");
+        if (record.hasAuthorization)
+            record.authorization = request.get("Authorization");
         record.host = request.get("Host", "");
         record.connectionId = connectionId;
         record.requestOnConnection = number;
-        for (const auto& header : request) record.headers.emplace_back(header.first, header.second);
+        for (const auto& header : request)
+            record.headers.emplace_back(header.first, header.second);
         record.received = std::chrono::steady_clock::now();
         std::function<void(const RecordedRequest&)> notify;
         {
@@ -361,50 +390,59 @@ struct TestServer::Impl {
             notify = observer;
         }
         changed.notify_all();
-        if (notify) notify(record);
+        if (notify)
+            notify(record);
         return record;
     }
 
-    void SendSimple(Connection& connection, int status, const std::string& body) {
+    void SendSimple(Connection& connection, int status, const std::string& body)
+    {
         std::ostringstream out;
         out << "HTTP/1.1 " << status << ' ' << ReasonFor(status) << "\r\n"
-            << "Content-Type: text/plain\r\nContent-Length: " << body.size()
-            << "\r\nConnection: close\r\n\r\n"
+            << "Content-Type: text/plain\r\nContent-Length: " << body.size() << "\r\nConnection: close\r\n\r\n"
             << body;
         SendAll(connection, out.str());
     }
 
     // --- choosing the answer -------------------------------------------------
 
-    bool TakeFault(const std::string& path, const std::string& decoded, Fault& out) {
+    bool TakeFault(const std::string& path, const std::string& decoded, Fault& out)
+    {
         std::lock_guard<std::mutex> lock(mutex);
         for (const std::string* key : {&path, &decoded}) {
             auto it = faults.find(*key);
-            if (it != faults.end() && !it->second.empty()) return Consume(it, out);
+            if (it != faults.end() && !it->second.empty())
+                return Consume(it, out);
         }
         auto any = faults.find("*");
-        if (any != faults.end() && !any->second.empty()) return Consume(any, out);
+        if (any != faults.end() && !any->second.empty())
+            return Consume(any, out);
         return false;
     }
 
-    bool Consume(std::map<std::string, std::deque<FaultEntry>>::iterator it, Fault& out) {
+    bool Consume(std::map<std::string, std::deque<FaultEntry>>::iterator it, Fault& out)
+    {
         FaultEntry& entry = it->second.front();
         out = entry.fault;
         if (entry.remaining > 0 && --entry.remaining == 0) {
             it->second.pop_front();
-            if (it->second.empty()) faults.erase(it);
+            if (it->second.empty())
+                faults.erase(it);
         }
         return true;
     }
 
-    std::shared_ptr<const Resource> FindContent(const std::string& path, const std::string& decoded) {
+    std::shared_ptr<const Resource> FindContent(const std::string& path, const std::string& decoded)
+    {
         std::lock_guard<std::mutex> lock(mutex);
         auto it = content.find(path);
-        if (it == content.end()) it = content.find(decoded);
+        if (it == content.end())
+            it = content.find(decoded);
         return it == content.end() ? nullptr : it->second;
     }
 
-    std::string CachedMd5(const fs::path& file, std::uintmax_t size, fs::file_time_type time) {
+    std::string CachedMd5(const fs::path& file, std::uintmax_t size, fs::file_time_type time)
+    {
         {
             std::lock_guard<std::mutex> lock(mutex);
             auto it = md5Cache.find(file.string());
@@ -417,19 +455,23 @@ struct TestServer::Impl {
         return md5;
     }
 
-    std::string CurrentBaseUrl() const {
+    std::string CurrentBaseUrl() const
+    {
         std::lock_guard<std::mutex> lock(mutex);
         return "http://127.0.0.1:" + std::to_string(port);
     }
 
-    std::string CurrentReleaseFolder() const {
+    std::string CurrentReleaseFolder() const
+    {
         std::lock_guard<std::mutex> lock(mutex);
         return releaseFolder;
     }
 
     // The installer file of a SKU folder (empty when there is none).
-    static std::string InstallerName(const fs::path& folder, const Poco::JSON::Object::Ptr& extra) {
-        if (extra && extra->has("file")) return extra->getValue<std::string>("file");
+    static std::string InstallerName(const fs::path& folder, const Poco::JSON::Object::Ptr& extra)
+    {
+        if (extra && extra->has("file"))
+            return extra->getValue<std::string>("file");
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (entry.is_regular_file() && entry.path().filename() != "release.json")
@@ -440,9 +482,11 @@ struct TestServer::Impl {
     }
 
     // Answer of the resources web API from the release folder; false when no folder is set.
-    bool ApiAnswer(const std::vector<std::string>& parts, Plan& plan) {
+    bool ApiAnswer(const std::vector<std::string>& parts, Plan& plan)
+    {
         std::string folder = CurrentReleaseFolder();
-        if (folder.empty()) return false;
+        if (folder.empty())
+            return false;
         const std::string sku = Decode(parts[4]);
         plan.status = 200;
         SetHeader(plan.headers, "Content-Type", "application/json");
@@ -469,14 +513,14 @@ struct TestServer::Impl {
                 if (IsSafeName(installer) && fs::is_regular_file(skuFolder / installer)) {
                     fs::path file = skuFolder / installer;
                     auto size = fs::file_size(file);
-                    resource.set("permalink",
-                                 CurrentBaseUrl() + "/releases/" + Encode(sku) + "/" + Encode(installer));
+                    resource.set("permalink", CurrentBaseUrl() + "/releases/" + Encode(sku) + "/" + Encode(installer));
                     resource.set("size", static_cast<Poco::UInt64>(size));
                     resource.set("checksum", CachedMd5(file, size, fs::last_write_time(file)));
                 }
                 if (extra) {
                     for (const auto& member : *extra) {
-                        if (member.first != "file") resource.set(member.first, member.second);
+                        if (member.first != "file")
+                            resource.set(member.first, member.second);
                     }
                 }
                 Poco::JSON::Object answer(Poco::JSON_PRESERVE_KEY_ORDER);
@@ -501,15 +545,19 @@ struct TestServer::Impl {
     }
 
     // A release file as content; null when there is none.
-    std::shared_ptr<const Resource> ReleaseFile(const std::vector<std::string>& parts) {
+    std::shared_ptr<const Resource> ReleaseFile(const std::vector<std::string>& parts)
+    {
         std::string folder = CurrentReleaseFolder();
-        if (folder.empty()) return nullptr;
+        if (folder.empty())
+            return nullptr;
         std::string sku = Decode(parts[2]);
         std::string name = Decode(parts[3]);
-        if (!IsSafeName(sku) || !IsSafeName(name)) return nullptr;
+        if (!IsSafeName(sku) || !IsSafeName(name))
+            return nullptr;
         fs::path file = fs::path(folder) / sku / name;
         std::error_code error;
-        if (!fs::is_regular_file(file, error)) return nullptr;
+        if (!fs::is_regular_file(file, error))
+            return nullptr;
         auto resource = std::make_shared<Resource>();
         resource->contentType = "application/octet-stream";
         resource->fromFile = true;
@@ -518,8 +566,8 @@ struct TestServer::Impl {
     }
 
     // Sets the body and the range headers of a 200 resource.
-    void RangedPlan(const Resource& resource, const RecordedRequest& request, const Fault& fault,
-                    Plan& plan) {
+    void RangedPlan(const Resource& resource, const RecordedRequest& request, const Fault& fault, Plan& plan)
+    {
         std::int64_t size = 0;
         if (resource.fromFile) {
             std::error_code error;
@@ -542,22 +590,27 @@ struct TestServer::Impl {
         plan.body.length = size;
         SetHeader(plan.headers, "Content-Type", resource.contentType);
         SetHeader(plan.headers, "Accept-Ranges", "bytes");
-        if (!request.hasRange || fault.ignoreRange) return;
+        if (!request.hasRange || fault.ignoreRange)
+            return;
 
         // bytes=N-, bytes=N-M, bytes=-S; anything else is ignored.
         std::string spec = Poco::trim(request.range);
-        if (spec.compare(0, 6, "bytes=") != 0) return;
+        if (spec.compare(0, 6, "bytes=") != 0)
+            return;
         spec = Poco::trim(spec.substr(6));
-        if (spec.find(',') != std::string::npos) return;
+        if (spec.find(',') != std::string::npos)
+            return;
         auto dash = spec.find('-');
-        if (dash == std::string::npos) return;
+        if (dash == std::string::npos)
+            return;
         std::string first = Poco::trim(spec.substr(0, dash));
         std::string last = Poco::trim(spec.substr(dash + 1));
         std::int64_t begin = 0;
-        std::int64_t end = 0;  // inclusive
+        std::int64_t end = 0; // inclusive
         if (first.empty()) {
             std::int64_t suffix = 0;
-            if (!ParseDigits(last, suffix)) return;
+            if (!ParseDigits(last, suffix))
+                return;
             if (suffix == 0 || size == 0) {
                 Unsatisfiable(size, plan);
                 return;
@@ -565,10 +618,13 @@ struct TestServer::Impl {
             begin = std::max<std::int64_t>(0, size - suffix);
             end = size - 1;
         } else {
-            if (!ParseDigits(first, begin)) return;
+            if (!ParseDigits(first, begin))
+                return;
             end = size - 1;
-            if (!last.empty() && !ParseDigits(last, end)) return;
-            if (!last.empty() && end < begin) return;
+            if (!last.empty() && !ParseDigits(last, end))
+                return;
+            if (!last.empty() && end < begin)
+                return;
             if (begin >= size) {
                 Unsatisfiable(size, plan);
                 return;
@@ -579,29 +635,31 @@ struct TestServer::Impl {
         plan.body.offset = begin;
         plan.body.length = end - begin + 1;
         SetHeader(plan.headers, "Content-Range",
-                  "bytes " + std::to_string(begin) + "-" + std::to_string(end) + "/" +
-                      std::to_string(size));
+                  "bytes " + std::to_string(begin) + "-" + std::to_string(end) + "/" + std::to_string(size));
     }
 
-    static void Unsatisfiable(std::int64_t size, Plan& plan) {
+    static void Unsatisfiable(std::int64_t size, Plan& plan)
+    {
         plan.status = 416;
         plan.body = BodySource{};
         SetHeader(plan.headers, "Content-Range", "bytes */" + std::to_string(size));
     }
 
-    static void StatusPlan(int status, const std::string& body, const std::string& contentType,
-                           Plan& plan) {
+    static void StatusPlan(int status, const std::string& body, const std::string& contentType, Plan& plan)
+    {
         plan.status = status;
         SetHeader(plan.headers, "Content-Type", contentType);
         plan.body.memory = std::make_shared<const std::string>(body);
         plan.body.length = static_cast<std::int64_t>(body.size());
     }
 
-    void BuildPlan(const RecordedRequest& request, bool hasFault, const Fault& fault, Plan& plan) {
+    void BuildPlan(const RecordedRequest& request, bool hasFault, const Fault& fault, Plan& plan)
+    {
         const std::string decoded = Decode(request.path);
         if (hasFault && fault.status != 0) {
             StatusPlan(fault.status, fault.body, fault.contentType, plan);
-            if (!fault.location.empty()) SetHeader(plan.headers, "Location", fault.location);
+            if (!fault.location.empty())
+                SetHeader(plan.headers, "Location", fault.location);
             return;
         }
         auto resource = FindContent(request.path, decoded);
@@ -628,25 +686,26 @@ struct TestServer::Impl {
     // --- sending the answer --------------------------------------------------
 
     // Applies a cut; false when the connection is to end (it has been closed or reset).
-    bool DoCut(Connection& connection, const Fault& fault) {
+    bool DoCut(Connection& connection, const Fault& fault)
+    {
         switch (fault.cut) {
-            case Fault::Cut::None:
-                return true;
-            case Fault::Cut::Stall:
-                return Wait(fault.stallFor);
-            case Fault::Cut::Reset:
-                CloseConnection(connection, true);
-                return false;
-            case Fault::Cut::Close:
-                CloseConnection(connection, false);
-                return false;
+        case Fault::Cut::None:
+            return true;
+        case Fault::Cut::Stall:
+            return Wait(fault.stallFor);
+        case Fault::Cut::Reset:
+            CloseConnection(connection, true);
+            return false;
+        case Fault::Cut::Close:
+            CloseConnection(connection, false);
+            return false;
         }
         return false;
     }
 
     // Returns false when the connection must not be used any more.
-    bool Answer(Connection& connection, const Poco::Net::HTTPRequest& request,
-                const RecordedRequest& record) {
+    bool Answer(Connection& connection, const Poco::Net::HTTPRequest& request, const RecordedRequest& record)
+    {
         Fault fault;
         bool hasFault = TakeFault(record.path, Decode(record.path), fault);
 
@@ -663,7 +722,8 @@ struct TestServer::Impl {
             SetHeader(plan.headers, "WWW-Authenticate", "Basic realm=\"testserver\"");
             fault = Fault{};
         } else if (hasFault && !fault.rawResponse.empty()) {
-            if (fault.cutBeforeHeaders && !DoCut(connection, fault)) return false;
+            if (fault.cutBeforeHeaders && !DoCut(connection, fault))
+                return false;
             return SendAll(connection, fault.rawResponse) && fault.rawKeepsConnection;
         } else {
             BuildPlan(record, hasFault, fault, plan);
@@ -671,8 +731,10 @@ struct TestServer::Impl {
 
         const bool head = request.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD;
         if (plan.status == 416 || plan.status == 206 || !fault.contentRange.empty()) {
-            if (!fault.contentRange.empty()) SetHeader(plan.headers, "Content-Range", fault.contentRange);
-            if (fault.omitContentRange) RemoveHeader(plan.headers, "Content-Range");
+            if (!fault.contentRange.empty())
+                SetHeader(plan.headers, "Content-Range", fault.contentRange);
+            if (fault.omitContentRange)
+                RemoveHeader(plan.headers, "Content-Range");
         }
         bool close = !request.getKeepAlive() || fault.closeAfterResponse;
         if (fault.chunked) {
@@ -687,26 +749,34 @@ struct TestServer::Impl {
         }
         SetHeader(plan.headers, "Connection", close ? "close" : "keep-alive");
         SetHeader(plan.headers, "Server", "quendal-test-server");
-        for (const auto& header : fault.headers) SetHeader(plan.headers, header.first, header.second);
+        for (const auto& header : fault.headers)
+            SetHeader(plan.headers, header.first, header.second);
 
-        if (fault.cutBeforeHeaders && !DoCut(connection, fault)) return false;
+        if (fault.cutBeforeHeaders && !DoCut(connection, fault))
+            return false;
 
         std::ostringstream head_;
         head_ << "HTTP/1.1 " << plan.status << ' ' << ReasonFor(plan.status) << "\r\n";
-        for (const auto& header : plan.headers) head_ << header.first << ": " << header.second << "\r\n";
+        for (const auto& header : plan.headers)
+            head_ << header.first << ": " << header.second << "\r\n";
         head_ << "\r\n";
-        if (!SendAll(connection, head_.str())) return false;
-        if (head) return !close;
+        if (!SendAll(connection, head_.str()))
+            return false;
+        if (head)
+            return !close;
 
-        if (!SendBody(connection, plan.body, fault)) return false;
+        if (!SendBody(connection, plan.body, fault))
+            return false;
         return !close;
     }
 
-    bool SendBody(Connection& connection, const BodySource& body, const Fault& fault) {
+    bool SendBody(Connection& connection, const BodySource& body, const Fault& fault)
+    {
         std::ifstream file;
         if (!body.filePath.empty()) {
             file.open(body.filePath, std::ios::binary);
-            if (!file) return false;
+            if (!file)
+                return false;
             file.seekg(body.offset);
         }
         const bool cutting = fault.cut != Fault::Cut::None && !fault.cutBeforeHeaders;
@@ -718,21 +788,25 @@ struct TestServer::Impl {
         for (;;) {
             if (cutting && !cutDone && sent == cutAt) {
                 cutDone = true;
-                if (!DoCut(connection, fault)) return false;
+                if (!DoCut(connection, fault))
+                    return false;
             }
-            if (sent >= body.length) break;
+            if (sent >= body.length)
+                break;
             std::int64_t piece = std::min<std::int64_t>(body.length - sent, static_cast<std::int64_t>(buffer.size()));
             if (fault.chunked && fault.chunkSize > 0)
                 piece = std::min<std::int64_t>(piece, static_cast<std::int64_t>(fault.chunkSize));
             if (fault.trickleBytes > 0)
                 piece = std::min<std::int64_t>(piece, static_cast<std::int64_t>(fault.trickleBytes));
-            if (cutting && !cutDone) piece = std::min(piece, cutAt - sent);
+            if (cutting && !cutDone)
+                piece = std::min(piece, cutAt - sent);
 
             if (body.memory) {
                 std::copy_n(body.memory->data() + body.offset + sent, piece, buffer.data());
             } else {
                 file.read(buffer.data(), piece);
-                if (file.gcount() != piece) return false;
+                if (file.gcount() != piece)
+                    return false;
             }
             if (fault.corruptBody && !corrupted) {
                 buffer[0] = static_cast<char>(~static_cast<unsigned char>(buffer[0]));
@@ -741,30 +815,38 @@ struct TestServer::Impl {
             if (fault.chunked) {
                 std::ostringstream size;
                 size << std::hex << piece << "\r\n";
-                if (!SendAll(connection, size.str())) return false;
+                if (!SendAll(connection, size.str()))
+                    return false;
             }
-            if (!SendAll(connection, buffer.data(), static_cast<std::size_t>(piece))) return false;
-            if (fault.chunked && !SendAll(connection, "\r\n", 2)) return false;
+            if (!SendAll(connection, buffer.data(), static_cast<std::size_t>(piece)))
+                return false;
+            if (fault.chunked && !SendAll(connection, "\r\n", 2))
+                return false;
             sent += piece;
-            if (fault.trickleBytes > 0 && sent < body.length && !Wait(fault.trickleInterval)) return false;
+            if (fault.trickleBytes > 0 && sent < body.length && !Wait(fault.trickleInterval))
+                return false;
         }
-        if (fault.chunked && !SendAll(connection, "0\r\n\r\n", 5)) return false;
+        if (fault.chunked && !SendAll(connection, "0\r\n\r\n", 5))
+            return false;
         return true;
     }
 };
 
 // --- RecordedRequest ----------------------------------------------------------
 
-std::string RecordedRequest::Header(const std::string& name) const {
+std::string RecordedRequest::Header(const std::string& name) const
+{
     for (const auto& header : headers) {
-        if (EqualsNoCase(header.first, name)) return header.second;
+        if (EqualsNoCase(header.first, name))
+            return header.second;
     }
     return std::string();
 }
 
 // --- Fault builders -------------------------------------------------------------
 
-Fault Fault::StallAfter(std::int64_t bytes, std::chrono::milliseconds stallFor) {
+Fault Fault::StallAfter(std::int64_t bytes, std::chrono::milliseconds stallFor)
+{
     Fault f;
     f.cut = Cut::Stall;
     f.cutAfterBytes = bytes;
@@ -772,46 +854,53 @@ Fault Fault::StallAfter(std::int64_t bytes, std::chrono::milliseconds stallFor) 
     return f;
 }
 
-Fault Fault::ResetAfter(std::int64_t bytes) {
+Fault Fault::ResetAfter(std::int64_t bytes)
+{
     Fault f;
     f.cut = Cut::Reset;
     f.cutAfterBytes = bytes;
     return f;
 }
 
-Fault Fault::CloseAfter(std::int64_t bytes) {
+Fault Fault::CloseAfter(std::int64_t bytes)
+{
     Fault f;
     f.cut = Cut::Close;
     f.cutAfterBytes = bytes;
     return f;
 }
 
-Fault Fault::IgnoreRange() {
+Fault Fault::IgnoreRange()
+{
     Fault f;
     f.ignoreRange = true;
     return f;
 }
 
-Fault Fault::WrongLength(std::int64_t announcedLength) {
+Fault Fault::WrongLength(std::int64_t announcedLength)
+{
     Fault f;
     f.announcedLength = announcedLength;
     return f;
 }
 
-Fault Fault::Chunked(std::size_t chunkSize) {
+Fault Fault::Chunked(std::size_t chunkSize)
+{
     Fault f;
     f.chunked = true;
     f.chunkSize = chunkSize;
     return f;
 }
 
-Fault Fault::NoContentLength() {
+Fault Fault::NoContentLength()
+{
     Fault f;
     f.omitContentLength = true;
     return f;
 }
 
-Fault Fault::Redirect(int status, std::string location) {
+Fault Fault::Redirect(int status, std::string location)
+{
     Fault f;
     f.status = status;
     f.location = std::move(location);
@@ -819,7 +908,8 @@ Fault Fault::Redirect(int status, std::string location) {
     return f;
 }
 
-Fault Fault::RequireBasic(std::string user, std::string password) {
+Fault Fault::RequireBasic(std::string user, std::string password)
+{
     Fault f;
     f.requireBasic = true;
     f.user = std::move(user);
@@ -827,33 +917,38 @@ Fault Fault::RequireBasic(std::string user, std::string password) {
     return f;
 }
 
-Fault Fault::Status(int status, std::string body) {
+Fault Fault::Status(int status, std::string body)
+{
     Fault f;
     f.status = status;
     f.body = std::move(body);
     return f;
 }
 
-Fault Fault::Trickle(std::size_t bytes, std::chrono::milliseconds interval) {
+Fault Fault::Trickle(std::size_t bytes, std::chrono::milliseconds interval)
+{
     Fault f;
     f.trickleBytes = bytes;
     f.trickleInterval = interval;
     return f;
 }
 
-Fault Fault::CorruptBody() {
+Fault Fault::CorruptBody()
+{
     Fault f;
     f.corruptBody = true;
     return f;
 }
 
-Fault Fault::Without416ContentRange() {
+Fault Fault::Without416ContentRange()
+{
     Fault f;
     f.omitContentRange = true;
     return f;
 }
 
-Fault Fault::Raw(std::string response) {
+Fault Fault::Raw(std::string response)
+{
     Fault f;
     f.rawResponse = std::move(response);
     return f;
@@ -861,17 +956,22 @@ Fault Fault::Raw(std::string response) {
 
 // --- TestServer -------------------------------------------------------------------
 
-TestServer::TestServer(std::uint16_t port) : impl_(std::make_unique<Impl>()) {
+TestServer::TestServer(std::uint16_t port)
+    : impl_(std::make_unique<Impl>())
+{
     impl_->port = port;
 }
 
-TestServer::~TestServer() {
+TestServer::~TestServer()
+{
     Stop();
 }
 
-void TestServer::Start() {
+void TestServer::Start()
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (impl_->running) return;
+    if (impl_->running)
+        return;
     try {
         Poco::Net::ServerSocket listener;
         listener.bind(Poco::Net::SocketAddress("127.0.0.1", impl_->port), true, false);
@@ -879,19 +979,21 @@ void TestServer::Start() {
         impl_->listener = listener;
         impl_->port = listener.address().port();
     } catch (const Poco::Exception& e) {
-        throw std::runtime_error("testserver: cannot listen on 127.0.0.1:" +
-                                 std::to_string(impl_->port) + ": " + e.displayText());
+        throw std::runtime_error("testserver: cannot listen on 127.0.0.1:" + std::to_string(impl_->port) + ": " +
+                                 e.displayText());
     }
     impl_->stopping.store(false);
     impl_->running = true;
     impl_->acceptor = std::thread([impl = impl_.get()] { impl->AcceptLoop(); });
 }
 
-void TestServer::Stop() {
+void TestServer::Stop()
+{
     std::uint16_t port = 0;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        if (!impl_->running || impl_->stopping.load()) return;
+        if (!impl_->running || impl_->stopping.load())
+            return;
         impl_->stopping.store(true);
         port = impl_->port;
     }
@@ -909,7 +1011,8 @@ void TestServer::Stop() {
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         for (auto& connection : impl_->connections) {
-            if (connection->closed) continue;
+            if (connection->closed)
+                continue;
             try {
                 connection->socket.shutdown();
             } catch (const Poco::Exception&) {
@@ -918,7 +1021,8 @@ void TestServer::Stop() {
         connections.swap(impl_->connections);
     }
     impl_->changed.notify_all();
-    for (auto& connection : connections) connection->thread.join();
+    for (auto& connection : connections)
+        connection->thread.join();
 
     std::lock_guard<std::mutex> lock(impl_->mutex);
     try {
@@ -929,25 +1033,30 @@ void TestServer::Stop() {
     impl_->stopping.store(false);
 }
 
-bool TestServer::IsRunning() const {
+bool TestServer::IsRunning() const
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->running;
 }
 
-std::uint16_t TestServer::Port() const {
+std::uint16_t TestServer::Port() const
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->port;
 }
 
-std::string TestServer::BaseUrl() const {
+std::string TestServer::BaseUrl() const
+{
     return impl_->CurrentBaseUrl();
 }
 
-std::string TestServer::Url(const std::string& path) const {
+std::string TestServer::Url(const std::string& path) const
+{
     return BaseUrl() + path;
 }
 
-void TestServer::AddContent(const std::string& path, std::string body, std::string contentType) {
+void TestServer::AddContent(const std::string& path, std::string body, std::string contentType)
+{
     auto resource = std::make_shared<Resource>();
     resource->contentType = std::move(contentType);
     resource->body = std::make_shared<const std::string>(std::move(body));
@@ -955,7 +1064,8 @@ void TestServer::AddContent(const std::string& path, std::string body, std::stri
     impl_->content[path] = std::move(resource);
 }
 
-void TestServer::AddFile(const std::string& path, const std::string& filePath, std::string contentType) {
+void TestServer::AddFile(const std::string& path, const std::string& filePath, std::string contentType)
+{
     auto resource = std::make_shared<Resource>();
     resource->contentType = std::move(contentType);
     resource->fromFile = true;
@@ -964,7 +1074,8 @@ void TestServer::AddFile(const std::string& path, const std::string& filePath, s
     impl_->content[path] = std::move(resource);
 }
 
-void TestServer::SetAnswer(const std::string& path, int status, std::string body, std::string contentType) {
+void TestServer::SetAnswer(const std::string& path, int status, std::string body, std::string contentType)
+{
     auto resource = std::make_shared<Resource>();
     resource->status = status;
     resource->contentType = std::move(contentType);
@@ -973,113 +1084,138 @@ void TestServer::SetAnswer(const std::string& path, int status, std::string body
     impl_->content[path] = std::move(resource);
 }
 
-void TestServer::SetJsonAnswer(const std::string& path, int status, std::string json) {
+void TestServer::SetJsonAnswer(const std::string& path, int status, std::string json)
+{
     SetAnswer(path, status, std::move(json), "application/json");
 }
 
-void TestServer::RemoveContent(const std::string& path) {
+void TestServer::RemoveContent(const std::string& path)
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->content.erase(path);
 }
 
-void TestServer::ClearContent() {
+void TestServer::ClearContent()
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->content.clear();
 }
 
-void TestServer::SetReleaseFolder(const std::string& folder) {
+void TestServer::SetReleaseFolder(const std::string& folder)
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->releaseFolder = folder;
 }
 
-std::string TestServer::ReleaseFolder() const {
+std::string TestServer::ReleaseFolder() const
+{
     return impl_->CurrentReleaseFolder();
 }
 
-std::string TestServer::ApiPath(const std::string& type, const std::string& sku, const std::string& platform) {
+std::string TestServer::ApiPath(const std::string& type, const std::string& sku, const std::string& platform)
+{
     return "/api/resources/" + type + "/" + sku + "/" + platform + "/latest";
 }
 
-void TestServer::AddFault(const std::string& path, const Fault& fault, int times) {
-    if (times == 0) return;
+void TestServer::AddFault(const std::string& path, const Fault& fault, int times)
+{
+    if (times == 0)
+        return;
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->faults[path].push_back(FaultEntry{fault, times < 0 ? kAlways : times});
 }
 
-void TestServer::SetFault(const std::string& path, const Fault& fault, int times) {
+void TestServer::SetFault(const std::string& path, const Fault& fault, int times)
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->faults.erase(path);
-    if (times != 0) impl_->faults[path].push_back(FaultEntry{fault, times < 0 ? kAlways : times});
+    if (times != 0)
+        impl_->faults[path].push_back(FaultEntry{fault, times < 0 ? kAlways : times});
 }
 
-void TestServer::ClearFaults(const std::string& path) {
+void TestServer::ClearFaults(const std::string& path)
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->faults.erase(path);
 }
 
-void TestServer::ClearFaults() {
+void TestServer::ClearFaults()
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->faults.clear();
 }
 
-std::vector<RecordedRequest> TestServer::Requests() const {
+std::vector<RecordedRequest> TestServer::Requests() const
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->log;
 }
 
-std::vector<RecordedRequest> TestServer::RequestsFor(const std::string& path) const {
+std::vector<RecordedRequest> TestServer::RequestsFor(const std::string& path) const
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     std::vector<RecordedRequest> out;
     for (const auto& request : impl_->log) {
-        if (request.path == path) out.push_back(request);
+        if (request.path == path)
+            out.push_back(request);
     }
     return out;
 }
 
-std::size_t TestServer::RequestCount() const {
+std::size_t TestServer::RequestCount() const
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->log.size();
 }
 
-void TestServer::ClearRequests() {
+void TestServer::ClearRequests()
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->log.clear();
 }
 
-bool TestServer::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+bool TestServer::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const
+{
     std::unique_lock<std::mutex> lock(impl_->mutex);
     return impl_->changed.wait_for(lock, timeout, [&] { return impl_->log.size() >= count; });
 }
 
-std::uint64_t TestServer::ConnectionCount() const {
+std::uint64_t TestServer::ConnectionCount() const
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->connectionCount;
 }
 
-void TestServer::SetRequestObserver(std::function<void(const RecordedRequest&)> observer) {
+void TestServer::SetRequestObserver(std::function<void(const RecordedRequest&)> observer)
+{
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->observer = std::move(observer);
 }
 
 // --- MD5 ------------------------------------------------------------------------
 
-std::string Md5Hex(const std::string& data) {
+std::string Md5Hex(const std::string& data)
+{
     Poco::MD5Engine engine;
     engine.update(data);
     return Poco::DigestEngine::digestToHex(engine.digest());
 }
 
-std::string Md5HexOfFile(const std::string& filePath) {
+std::string Md5HexOfFile(const std::string& filePath)
+{
     std::ifstream file(filePath, std::ios::binary);
-    if (!file) return std::string();
+    if (!file)
+        return std::string();
     Poco::MD5Engine engine;
     std::vector<char> buffer(kIoBufferBytes);
     while (file) {
         file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        if (file.gcount() > 0) engine.update(buffer.data(), static_cast<std::size_t>(file.gcount()));
+        if (file.gcount() > 0)
+            engine.update(buffer.data(), static_cast<std::size_t>(file.gcount()));
     }
-    if (file.bad()) return std::string();
+    if (file.bad())
+        return std::string();
     return Poco::DigestEngine::digestToHex(engine.digest());
 }
 
-}  // namespace testserver
+} // namespace testserver

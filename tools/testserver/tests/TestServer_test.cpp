@@ -10,7 +10,6 @@
 #include <mutex>
 #include <thread>
 
-
 namespace {
 
 using Quendal::Testing::Get;
@@ -26,14 +25,16 @@ protected:
     TestServer server;
 };
 
-TEST_F(TestServerTest, BaseUrlNamesTheBoundPort) {
+TEST_F(TestServerTest, BaseUrlNamesTheBoundPort)
+{
     EXPECT_TRUE(server.IsRunning());
     EXPECT_NE(0, server.Port());
     EXPECT_EQ("http://127.0.0.1:" + std::to_string(server.Port()), server.BaseUrl());
     EXPECT_EQ(server.BaseUrl() + "/x", server.Url("/x"));
 }
 
-TEST_F(TestServerTest, ServesAddedContentAndAnswers404ForTheRest) {
+TEST_F(TestServerTest, ServesAddedContentAndAnswers404ForTheRest)
+{
     server.AddContent("/a.bin", "hello", "text/plain");
     auto found = Get(server.Port(), "/a.bin?x=1");
     EXPECT_EQ(200, found.status);
@@ -49,12 +50,14 @@ TEST_F(TestServerTest, ServesAddedContentAndAnswers404ForTheRest) {
     EXPECT_EQ(404, Get(server.Port(), "/a.bin").status);
 }
 
-TEST_F(TestServerTest, PercentEncodedPathFindsContent) {
+TEST_F(TestServerTest, PercentEncodedPathFindsContent)
+{
     server.AddContent("/with space", "s");
     EXPECT_EQ("s", Get(server.Port(), "/with%20space").body);
 }
 
-TEST_F(TestServerTest, ScriptedAnswersKeepStatusAndBody) {
+TEST_F(TestServerTest, ScriptedAnswersKeepStatusAndBody)
+{
     server.SetJsonAnswer("/api/x", 503, "{\"e\":1}");
     auto answer = Get(server.Port(), "/api/x", "bytes=2-");
     EXPECT_EQ(503, answer.status);
@@ -72,12 +75,13 @@ struct RangeCase {
     const char* range;
     int status;
     const char* body;
-    const char* contentRange;  // "" = no Content-Range header
+    const char* contentRange; // "" = no Content-Range header
 };
 
-class RangeTest : public TestServerTest, public ::testing::WithParamInterface<RangeCase> {};
+class RangeTest : public TestServerTest, public ::testing::WithParamInterface<RangeCase> { };
 
-TEST_P(RangeTest, AnswersTheRange) {
+TEST_P(RangeTest, AnswersTheRange)
+{
     const RangeCase& c = GetParam();
     server.AddContent("/ten", "0123456789");
     auto answer = Get(server.Port(), "/ten", c.range);
@@ -90,29 +94,23 @@ TEST_P(RangeTest, AnswersTheRange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, RangeTest,
-    ::testing::Values(RangeCase{"bytes=0-", 206, "0123456789", "bytes 0-9/10"},
-                      RangeCase{"bytes=4-", 206, "456789", "bytes 4-9/10"},
-                      RangeCase{"bytes=3-5", 206, "345", "bytes 3-5/10"},
-                      RangeCase{"bytes=8-100", 206, "89", "bytes 8-9/10"},
-                      RangeCase{"bytes=9-9", 206, "9", "bytes 9-9/10"},
-                      RangeCase{"bytes=-3", 206, "789", "bytes 7-9/10"},
-                      RangeCase{"bytes=-30", 206, "0123456789", "bytes 0-9/10"},
-                      RangeCase{"bytes=10-", 416, "", "bytes */10"},
-                      RangeCase{"bytes=50-60", 416, "", "bytes */10"},
-                      RangeCase{"bytes=-0", 416, "", "bytes */10"},
-                      RangeCase{"bytes=5-2", 200, "0123456789", ""},
-                      RangeCase{"bytes=1-2,4-5", 200, "0123456789", ""},
-                      RangeCase{"items=1-", 200, "0123456789", ""},
-                      RangeCase{"bytes=x-", 200, "0123456789", ""},
-                      RangeCase{"bytes=+1-", 200, "0123456789", ""},
-                      RangeCase{"bytes=9223372036854775807-", 416, "", "bytes */10"},
-                      RangeCase{"bytes=0-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
-                      RangeCase{"bytes=-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
-                      RangeCase{"bytes=9223372036854775808-", 200, "0123456789", ""},
-                      RangeCase{"bytes=0-99999999999999999999", 200, "0123456789", ""},
-                      RangeCase{"bytes=-99999999999999999999", 200, "0123456789", ""}));
+    ::testing::Values(
+        RangeCase{"bytes=0-", 206, "0123456789", "bytes 0-9/10"}, RangeCase{"bytes=4-", 206, "456789", "bytes 4-9/10"},
+        RangeCase{"bytes=3-5", 206, "345", "bytes 3-5/10"}, RangeCase{"bytes=8-100", 206, "89", "bytes 8-9/10"},
+        RangeCase{"bytes=9-9", 206, "9", "bytes 9-9/10"}, RangeCase{"bytes=-3", 206, "789", "bytes 7-9/10"},
+        RangeCase{"bytes=-30", 206, "0123456789", "bytes 0-9/10"}, RangeCase{"bytes=10-", 416, "", "bytes */10"},
+        RangeCase{"bytes=50-60", 416, "", "bytes */10"}, RangeCase{"bytes=-0", 416, "", "bytes */10"},
+        RangeCase{"bytes=5-2", 200, "0123456789", ""}, RangeCase{"bytes=1-2,4-5", 200, "0123456789", ""},
+        RangeCase{"items=1-", 200, "0123456789", ""}, RangeCase{"bytes=x-", 200, "0123456789", ""},
+        RangeCase{"bytes=+1-", 200, "0123456789", ""}, RangeCase{"bytes=9223372036854775807-", 416, "", "bytes */10"},
+        RangeCase{"bytes=0-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
+        RangeCase{"bytes=-9223372036854775807", 206, "0123456789", "bytes 0-9/10"},
+        RangeCase{"bytes=9223372036854775808-", 200, "0123456789", ""},
+        RangeCase{"bytes=0-99999999999999999999", 200, "0123456789", ""},
+        RangeCase{"bytes=-99999999999999999999", 200, "0123456789", ""}));
 
-TEST_F(TestServerTest, EmptyBodyHasNoSatisfiableRange) {
+TEST_F(TestServerTest, EmptyBodyHasNoSatisfiableRange)
+{
     server.AddContent("/empty", "");
     EXPECT_EQ(200, Get(server.Port(), "/empty").status);
     auto answer = Get(server.Port(), "/empty", "bytes=0-");
@@ -120,7 +118,8 @@ TEST_F(TestServerTest, EmptyBodyHasNoSatisfiableRange) {
     EXPECT_EQ("bytes */0", answer.Get("Content-Range"));
 }
 
-TEST_F(TestServerTest, StreamsFilesFromDisk) {
+TEST_F(TestServerTest, StreamsFilesFromDisk)
+{
     ScratchFolder dir;
     const std::string data = PatternBody(300000);
     WriteFile(dir / "big.bin", data);
@@ -139,12 +138,14 @@ TEST_F(TestServerTest, StreamsFilesFromDisk) {
     EXPECT_EQ("", testserver::Md5HexOfFile((dir / "gone.bin").string()));
 }
 
-TEST(Md5, KnownDigests) {
+TEST(Md5, KnownDigests)
+{
     EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", testserver::Md5Hex(""));
     EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", testserver::Md5Hex("abc"));
 }
 
-TEST_F(TestServerTest, KeepAliveSessionUsesOneConnection) {
+TEST_F(TestServerTest, KeepAliveSessionUsesOneConnection)
+{
     server.AddContent("/k", "12345");
     Poco::Net::HTTPClientSession first("127.0.0.1", server.Port());
     first.setKeepAlive(true);
@@ -167,7 +168,8 @@ TEST_F(TestServerTest, KeepAliveSessionUsesOneConnection) {
     EXPECT_EQ(2u, server.ConnectionCount());
 }
 
-TEST_F(TestServerTest, RecordsEveryRequest) {
+TEST_F(TestServerTest, RecordsEveryRequest)
+{
     server.AddContent("/r", "x");
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     Poco::Net::HTTPBasicCredentials credentials("user", "pa:ss");
@@ -195,14 +197,16 @@ TEST_F(TestServerTest, RecordsEveryRequest) {
     EXPECT_EQ(0u, server.RequestCount());
 }
 
-TEST_F(TestServerTest, WaitForRequestsWaitsOrTimesOut) {
+TEST_F(TestServerTest, WaitForRequestsWaitsOrTimesOut)
+{
     EXPECT_FALSE(server.WaitForRequests(1, std::chrono::milliseconds(20)));
     auto client = std::async(std::launch::async, [this] { return Get(server.Port(), "/late").status; });
     EXPECT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
     EXPECT_EQ(404, client.get());
 }
 
-TEST_F(TestServerTest, HeadSendsHeadersOnly) {
+TEST_F(TestServerTest, HeadSendsHeadersOnly)
+{
     server.AddContent("/h", "12345");
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     session.setKeepAlive(true);
@@ -212,10 +216,11 @@ TEST_F(TestServerTest, HeadSendsHeadersOnly) {
     session.receiveResponse(response);
     EXPECT_EQ(200, response.getStatus());
     EXPECT_EQ(5, response.getContentLength64());
-    EXPECT_EQ("12345", Get(session, "/h").body);  // the connection is still in step
+    EXPECT_EQ("12345", Get(session, "/h").body); // the connection is still in step
 }
 
-TEST_F(TestServerTest, ObserverSeesEachRequest) {
+TEST_F(TestServerTest, ObserverSeesEachRequest)
+{
     TestServer observed;
     std::vector<std::string> seen;
     std::mutex mutex;
@@ -230,7 +235,8 @@ TEST_F(TestServerTest, ObserverSeesEachRequest) {
     EXPECT_EQ(std::vector<std::string>{"/one"}, seen);
 }
 
-TEST(TestServerLifecycle, StartsAgainOnTheSamePort) {
+TEST(TestServerLifecycle, StartsAgainOnTheSamePort)
+{
     TestServer server;
     server.AddContent("/x", "1");
     server.Start();
@@ -245,7 +251,8 @@ TEST(TestServerLifecycle, StartsAgainOnTheSamePort) {
     server.Stop();
 }
 
-TEST(TestServerLifecycle, BusyPortIsAnError) {
+TEST(TestServerLifecycle, BusyPortIsAnError)
+{
     TestServer first;
     first.Start();
     TestServer second(first.Port());
@@ -253,7 +260,8 @@ TEST(TestServerLifecycle, BusyPortIsAnError) {
     EXPECT_FALSE(second.IsRunning());
 }
 
-TEST(TestServerLifecycle, StopReturnsWithIdleKeepAliveConnections) {
+TEST(TestServerLifecycle, StopReturnsWithIdleKeepAliveConnections)
+{
     TestServer server;
     server.AddContent("/x", "1");
     server.Start();
@@ -261,13 +269,14 @@ TEST(TestServerLifecycle, StopReturnsWithIdleKeepAliveConnections) {
     EXPECT_EQ("1", Get(session, "/x").body);
     Poco::Net::StreamSocket silent;
     silent.connect(Poco::Net::SocketAddress("127.0.0.1", server.Port()));
-    silent.sendBytes("GET /x HTT", 10);  // a header that never ends
+    silent.sendBytes("GET /x HTT", 10); // a header that never ends
     ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
     server.Stop();
     EXPECT_FALSE(server.IsRunning());
 }
 
-TEST(TestServerLifecycle, StopReturnsWhileAClientDoesNotRead) {
+TEST(TestServerLifecycle, StopReturnsWhileAClientDoesNotRead)
+{
     TestServer server;
     server.AddContent("/big", PatternBody(32 * 1024 * 1024));
     server.Start();
@@ -276,9 +285,9 @@ TEST(TestServerLifecycle, StopReturnsWhileAClientDoesNotRead) {
     const std::string request = GetRequest("/big");
     socket.sendBytes(request.data(), static_cast<int>(request.size()));
     ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(5)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the socket buffers fill
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let the socket buffers fill
     server.Stop();
     EXPECT_FALSE(server.IsRunning());
 }
 
-}  // namespace
+} // namespace

@@ -23,7 +23,8 @@ const std::string kData = PatternBody(1000);
 
 class FaultTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         server.AddContent("/data", kData);
         server.Start();
     }
@@ -33,44 +34,52 @@ protected:
 struct RawCase {
     const char* name;
     Fault fault;
-    const char* range;          // "" = no Range header
-    int status;                 // 0 = no status line at all
-    std::size_t bodyOffset;     // expected body: kData.substr(bodyOffset, bodyLength)
+    const char* range;      // "" = no Range header
+    int status;             // 0 = no status line at all
+    std::size_t bodyOffset; // expected body: kData.substr(bodyOffset, bodyLength)
     std::size_t bodyLength;
     End end;
-    const char* header = "";    // a header to check ...
-    const char* value = "";     // ... its expected value ("" = must be absent)
-    const char* literal = nullptr;  // expected body instead of a slice of kData
+    const char* header = "";       // a header to check ...
+    const char* value = "";        // ... its expected value ("" = must be absent)
+    const char* literal = nullptr; // expected body instead of a slice of kData
 };
 
-Fault BeforeHeaders(Fault fault) {
+Fault BeforeHeaders(Fault fault)
+{
     fault.cutBeforeHeaders = true;
     return fault;
 }
 
-Fault WithContentRange(std::string value) {
+Fault WithContentRange(std::string value)
+{
     Fault fault;
     fault.contentRange = std::move(value);
     return fault;
 }
 
-Fault WithHeaders() {
+Fault WithHeaders()
+{
     Fault fault;
     fault.headers = {{"X-Test", "1"}, {"content-type", "text/x-test"}};
     return fault;
 }
 
-Fault Delayed() {
+Fault Delayed()
+{
     Fault fault;
     fault.delayBeforeHeaders = 50ms;
     return fault;
 }
 
-std::ostream& operator<<(std::ostream& out, const RawCase& c) { return out << c.name; }
+std::ostream& operator<<(std::ostream& out, const RawCase& c)
+{
+    return out << c.name;
+}
 
-class RawFaultTest : public FaultTest, public ::testing::WithParamInterface<RawCase> {};
+class RawFaultTest : public FaultTest, public ::testing::WithParamInterface<RawCase> { };
 
-TEST_P(RawFaultTest, WireShowsTheFault) {
+TEST_P(RawFaultTest, WireShowsTheFault)
+{
     const RawCase& c = GetParam();
     server.SetFault("/data", c.fault);
     std::string extra = std::string(c.range).empty() ? "" : "Range: " + std::string(c.range) + "\r\n";
@@ -99,44 +108,41 @@ INSTANTIATE_TEST_SUITE_P(
         RawCase{"stall_then_go_on", Fault::StallAfter(100, 100ms), "", 200, 0, 1000, End::Eof},
         RawCase{"stall_in_range", Fault::StallAfter(5), "bytes=990-", 206, 990, 5, End::Timeout},
         RawCase{"reset", Fault::ResetAfter(100), "", 200, 0, 100, End::Reset},
-        RawCase{"reset_in_range", Fault::ResetAfter(100), "bytes=500-", 206, 500, 100, End::Reset,
-                "Content-Range", "bytes 500-999/1000"},
+        RawCase{"reset_in_range", Fault::ResetAfter(100), "bytes=500-", 206, 500, 100, End::Reset, "Content-Range",
+                "bytes 500-999/1000"},
         RawCase{"close", Fault::CloseAfter(100), "", 200, 0, 100, End::Eof, "Content-Length", "1000"},
         RawCase{"close_past_the_end", Fault::CloseAfter(5000), "", 200, 0, 1000, End::Eof},
         RawCase{"reset_before_headers", BeforeHeaders(Fault::ResetAfter(0)), "", 0, 0, 0, End::Reset},
         RawCase{"close_before_headers", BeforeHeaders(Fault::CloseAfter(0)), "", 0, 0, 0, End::Eof},
         RawCase{"stall_before_headers", BeforeHeaders(Fault::StallAfter(0)), "", 0, 0, 0, End::Timeout},
-        RawCase{"longer_length", Fault::WrongLength(2000), "", 200, 0, 1000, End::Eof, "Content-Length",
-                "2000"},
-        RawCase{"shorter_length", Fault::WrongLength(10), "", 200, 0, 1000, End::Eof, "Content-Length",
-                "10"},
+        RawCase{"longer_length", Fault::WrongLength(2000), "", 200, 0, 1000, End::Eof, "Content-Length", "2000"},
+        RawCase{"shorter_length", Fault::WrongLength(10), "", 200, 0, 1000, End::Eof, "Content-Length", "10"},
         RawCase{"no_length", Fault::NoContentLength(), "", 200, 0, 1000, End::Eof, "Content-Length", ""},
-        RawCase{"ignore_range", Fault::IgnoreRange(), "bytes=500-", 200, 0, 1000, End::Eof,
+        RawCase{"ignore_range", Fault::IgnoreRange(), "bytes=500-", 200, 0, 1000, End::Eof, "Content-Range", ""},
+        RawCase{"416_without_content_range", Fault::Without416ContentRange(), "bytes=1000-", 416, 0, 0, End::Eof,
                 "Content-Range", ""},
-        RawCase{"416_without_content_range", Fault::Without416ContentRange(), "bytes=1000-", 416, 0, 0,
-                End::Eof, "Content-Range", ""},
-        RawCase{"206_without_content_range", Fault::Without416ContentRange(), "bytes=600-", 206, 600, 400,
-                End::Eof, "Content-Range", ""},
-        RawCase{"wrong_content_range", WithContentRange("bytes 400-999/1000"), "bytes=500-", 206, 500, 500,
-                End::Eof, "Content-Range", "bytes 400-999/1000"},
+        RawCase{"206_without_content_range", Fault::Without416ContentRange(), "bytes=600-", 206, 600, 400, End::Eof,
+                "Content-Range", ""},
+        RawCase{"wrong_content_range", WithContentRange("bytes 400-999/1000"), "bytes=500-", 206, 500, 500, End::Eof,
+                "Content-Range", "bytes 400-999/1000"},
         RawCase{"416_with_letters", WithContentRange("bytes */abc"), "bytes=2000-", 416, 0, 0, End::Eof,
                 "Content-Range", "bytes */abc"},
         RawCase{"extra_headers", WithHeaders(), "", 200, 0, 1000, End::Eof, "Content-Type", "text/x-test"},
         RawCase{"delay", Delayed(), "", 200, 0, 1000, End::Eof, "Content-Length", "1000"},
         RawCase{"trickle", Fault::Trickle(250, 5ms), "bytes=100-", 206, 100, 900, End::Eof},
-        RawCase{"status", Fault::Status(500, "boom"), "bytes=1-", 500, 0, 0, End::Eof, "Content-Range", "",
-                "boom"},
+        RawCase{"status", Fault::Status(500, "boom"), "bytes=1-", 500, 0, 0, End::Eof, "Content-Range", "", "boom"},
         RawCase{"raw", Fault::Raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab"), "", 200, 0, 0, End::Eof,
                 "Content-Length", "5", "ab"}),
     [](const ::testing::TestParamInfo<RawCase>& info) { return std::string(info.param.name); });
 
-TEST_F(FaultTest, ChunkedBodyReadsBackWhole) {
+TEST_F(FaultTest, ChunkedBodyReadsBackWhole)
+{
     server.SetFault("/data", Fault::Chunked(300));
     auto raw = Exchange(server.Port(), GetRequest("/data"));
     EXPECT_EQ(200, raw.status);
     EXPECT_EQ("chunked", raw.Header("Transfer-Encoding"));
     EXPECT_FALSE(raw.HasHeader("Content-Length"));
-    EXPECT_EQ(0u, raw.body.find("12c\r\n"));  // 300 in hex
+    EXPECT_EQ(0u, raw.body.find("12c\r\n")); // 300 in hex
     EXPECT_EQ(raw.body.size() - 5, raw.body.rfind("0\r\n\r\n"));
 
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
@@ -147,10 +153,11 @@ TEST_F(FaultTest, ChunkedBodyReadsBackWhole) {
     EXPECT_TRUE(tail.body == kData.substr(900));
     auto log = server.Requests();
     ASSERT_EQ(3u, log.size());
-    EXPECT_EQ(log[1].connectionId, log[2].connectionId);  // chunked answers keep the connection
+    EXPECT_EQ(log[1].connectionId, log[2].connectionId); // chunked answers keep the connection
 }
 
-TEST_F(FaultTest, ChunkedBodyCutShort) {
+TEST_F(FaultTest, ChunkedBodyCutShort)
+{
     Fault fault = Fault::Chunked(300);
     fault.cut = Fault::Cut::Close;
     fault.cutAfterBytes = 450;
@@ -160,7 +167,8 @@ TEST_F(FaultTest, ChunkedBodyCutShort) {
     EXPECT_EQ("12c\r\n" + kData.substr(0, 300) + "\r\n96\r\n" + kData.substr(300, 150) + "\r\n", raw.body);
 }
 
-TEST_F(FaultTest, CorruptBodyKeepsTheSizeButNotTheDigest) {
+TEST_F(FaultTest, CorruptBodyKeepsTheSizeButNotTheDigest)
+{
     server.SetFault("/data", Fault::CorruptBody());
     auto whole = Get(server.Port(), "/data");
     ASSERT_EQ(kData.size(), whole.body.size());
@@ -176,12 +184,12 @@ struct StatusCase {
     const char* location;
 };
 
-class StatusFaultTest : public FaultTest, public ::testing::WithParamInterface<StatusCase> {};
+class StatusFaultTest : public FaultTest, public ::testing::WithParamInterface<StatusCase> { };
 
-TEST_P(StatusFaultTest, AnswersTheStatus) {
+TEST_P(StatusFaultTest, AnswersTheStatus)
+{
     const StatusCase& c = GetParam();
-    server.SetFault("/data",
-                    *c.location ? Fault::Redirect(c.status, c.location) : Fault::Status(c.status, "oops"));
+    server.SetFault("/data", *c.location ? Fault::Redirect(c.status, c.location) : Fault::Status(c.status, "oops"));
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     auto answer = Get(session, "/data", "bytes=10-");
     EXPECT_EQ(c.status, answer.status);
@@ -200,7 +208,8 @@ INSTANTIATE_TEST_SUITE_P(Statuses, StatusFaultTest,
                                            StatusCase{308, "http://other.invalid/e"}, StatusCase{404, ""},
                                            StatusCase{500, ""}, StatusCase{503, ""}));
 
-TEST_F(FaultTest, RedirectTargetsAreServed) {
+TEST_F(FaultTest, RedirectTargetsAreServed)
+{
     server.AddContent("/moved", "here");
     server.SetFault("/data", Fault::Redirect(302, server.Url("/moved")));
     auto first = Get(server.Port(), "/data");
@@ -210,19 +219,21 @@ TEST_F(FaultTest, RedirectTargetsAreServed) {
 
 struct CredentialCase {
     const char* name;
-    const char* user;  // nullptr: no Authorization header
+    const char* user; // nullptr: no Authorization header
     const char* password;
     int status;
 };
 
-class CredentialTest : public FaultTest, public ::testing::WithParamInterface<CredentialCase> {};
+class CredentialTest : public FaultTest, public ::testing::WithParamInterface<CredentialCase> { };
 
-TEST_P(CredentialTest, NeedsTheRightBasicCredentials) {
+TEST_P(CredentialTest, NeedsTheRightBasicCredentials)
+{
     const CredentialCase& c = GetParam();
     server.SetFault("/data", Fault::RequireBasic("user", "p:w"));
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     std::unique_ptr<Poco::Net::HTTPBasicCredentials> credentials;
-    if (c.user) credentials = std::make_unique<Poco::Net::HTTPBasicCredentials>(c.user, c.password);
+    if (c.user)
+        credentials = std::make_unique<Poco::Net::HTTPBasicCredentials>(c.user, c.password);
     auto answer = Get(session, "/data", "", credentials.get());
     EXPECT_EQ(c.status, answer.status);
     if (c.status == 401) {
@@ -239,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(Credentials, CredentialTest,
                                            CredentialCase{"right", "user", "p:w", 200}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(FaultTest, CredentialsCombineWithOtherFaults) {
+TEST_F(FaultTest, CredentialsCombineWithOtherFaults)
+{
     Fault fault = Fault::RequireBasic("u", "p");
     fault.status = 302;
     fault.location = "/elsewhere";
@@ -252,7 +264,8 @@ TEST_F(FaultTest, CredentialsCombineWithOtherFaults) {
     EXPECT_EQ("/elsewhere", answer.Get("Location"));
 }
 
-TEST_F(FaultTest, CloseAfterResponseEndsAKeepAliveConnection) {
+TEST_F(FaultTest, CloseAfterResponseEndsAKeepAliveConnection)
+{
     Fault fault;
     fault.closeAfterResponse = true;
     server.SetFault("/data", fault, 1);
@@ -261,24 +274,28 @@ TEST_F(FaultTest, CloseAfterResponseEndsAKeepAliveConnection) {
     EXPECT_EQ("close", raw.Header("Connection"));
     EXPECT_TRUE(raw.body == kData);
     auto again = Exchange(server.Port(), "GET /data HTTP/1.1\r\nHost: x\r\n\r\n", 100ms);
-    EXPECT_EQ(End::Timeout, again.end);  // kept open for the next request
+    EXPECT_EQ(End::Timeout, again.end); // kept open for the next request
     EXPECT_EQ("keep-alive", again.Header("Connection"));
 }
 
-TEST_F(FaultTest, FaultsApplyToTheNextRequestsInOrder) {
+TEST_F(FaultTest, FaultsApplyToTheNextRequestsInOrder)
+{
     server.AddFault("/data", Fault::Status(500), 2);
     server.AddFault("/data", Fault::Status(404), 1);
     server.AddContent("/other", "o");
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     std::vector<int> statuses;
-    for (int i = 0; i < 5; ++i) statuses.push_back(Get(session, "/data").status);
+    for (int i = 0; i < 5; ++i)
+        statuses.push_back(Get(session, "/data").status);
     statuses.push_back(Get(session, "/other").status);
     EXPECT_EQ((std::vector<int>{500, 500, 404, 200, 200, 200}), statuses);
 }
 
-TEST_F(FaultTest, FaultForAllAndItsReplacement) {
+TEST_F(FaultTest, FaultForAllAndItsReplacement)
+{
     server.SetFault("/data", Fault::Status(500));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(500, Get(server.Port(), "/data").status);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(500, Get(server.Port(), "/data").status);
     server.SetFault("/data", Fault::Status(404), 1);
     EXPECT_EQ(404, Get(server.Port(), "/data").status);
     EXPECT_EQ(200, Get(server.Port(), "/data").status);
@@ -287,7 +304,8 @@ TEST_F(FaultTest, FaultForAllAndItsReplacement) {
     EXPECT_EQ(200, Get(server.Port(), "/data").status);
 }
 
-TEST_F(FaultTest, WildcardFaultYieldsToAPathFault) {
+TEST_F(FaultTest, WildcardFaultYieldsToAPathFault)
+{
     server.AddContent("/other", "o");
     server.SetFault("*", Fault::Status(503));
     server.SetFault("/data", Fault::Status(404), 1);
@@ -298,41 +316,42 @@ TEST_F(FaultTest, WildcardFaultYieldsToAPathFault) {
     EXPECT_EQ(200, Get(server.Port(), "/data").status);
 }
 
-TEST_F(FaultTest, TrickleIsSlow) {
+TEST_F(FaultTest, TrickleIsSlow)
+{
     server.SetFault("/data", Fault::Trickle(100, 20ms));
     auto start = std::chrono::steady_clock::now();
     auto answer = Get(server.Port(), "/data");
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(answer.body == kData);
-    EXPECT_GE(elapsed, 9 * 20ms);  // nine pauses between ten pieces
+    EXPECT_GE(elapsed, 9 * 20ms); // nine pauses between ten pieces
 }
 
-TEST_F(FaultTest, ClientTimeOutOnStall) {
+TEST_F(FaultTest, ClientTimeOutOnStall)
+{
     server.SetFault("/data", Fault::StallAfter(100));
     Poco::Net::HTTPClientSession session("127.0.0.1", server.Port());
     session.setTimeout(Poco::Timespan(0, 200 * 1000));
     std::string body;
     try {
-        body = Get(session, "/data").body;  // the body stream fails on the time-out
+        body = Get(session, "/data").body; // the body stream fails on the time-out
     } catch (const Poco::TimeoutException&) {
     }
     EXPECT_LE(body.size(), 100u);
 }
 
 // Stop must release handlers that stall or trickle, and their clients see the end.
-TEST(FaultStop, StopReleasesStalledAndTricklingHandlers) {
+TEST(FaultStop, StopReleasesStalledAndTricklingHandlers)
+{
     TestServer server;
     server.AddContent("/stall", kData);
     server.AddContent("/slow", kData);
     server.SetFault("/stall", Fault::StallAfter(100));
     server.SetFault("/slow", Fault::Trickle(1, 1000ms));
     server.Start();
-    auto stalled = std::async(std::launch::async, [&] {
-        return Exchange(server.Port(), GetRequest("/stall"), 10000ms);
-    });
-    auto trickling = std::async(std::launch::async, [&] {
-        return Exchange(server.Port(), GetRequest("/slow"), 10000ms);
-    });
+    auto stalled =
+        std::async(std::launch::async, [&] { return Exchange(server.Port(), GetRequest("/stall"), 10000ms); });
+    auto trickling =
+        std::async(std::launch::async, [&] { return Exchange(server.Port(), GetRequest("/slow"), 10000ms); });
     ASSERT_TRUE(server.WaitForRequests(2, 5s));
     std::this_thread::sleep_for(50ms);
     auto start = std::chrono::steady_clock::now();
@@ -346,4 +365,4 @@ TEST(FaultStop, StopReleasesStalledAndTricklingHandlers) {
     EXPECT_LT(tricklingRaw.body.size(), kData.size());
 }
 
-}  // namespace
+} // namespace

@@ -27,7 +27,8 @@ using Quendal::Testing::WriteFile;
 constexpr std::chrono::seconds Limit(10);
 
 // The program with its standard output on a pipe.
-ChildOptions Server(std::vector<std::string> args) {
+ChildOptions Server(std::vector<std::string> args)
+{
     ChildOptions options;
     options.program = TESTSERVER_PROGRAM;
     options.args = std::move(args);
@@ -36,16 +37,19 @@ ChildOptions Server(std::vector<std::string> args) {
     return options;
 }
 
-std::uint16_t PortOf(const std::string& line) {
+std::uint16_t PortOf(const std::string& line)
+{
     const std::string prefix = "listening on 127.0.0.1:";
     std::uint16_t port = 0;
-    if (line.compare(0, prefix.size(), prefix) != 0 || !ParseDigits(line.substr(prefix.size()), port)) return 0;
+    if (line.compare(0, prefix.size(), prefix) != 0 || !ParseDigits(line.substr(prefix.size()), port))
+        return 0;
     return port;
 }
 
-class ProgramSignalTest : public ::testing::TestWithParam<int> {};
+class ProgramSignalTest : public ::testing::TestWithParam<int> { };
 
-TEST_P(ProgramSignalTest, ServesReleasesUntilSignalled) {
+TEST_P(ProgramSignalTest, ServesReleasesUntilSignalled)
+{
     ScratchFolder root;
     WriteFile(root / "ABC" / "setup.sh", "#!/bin/sh\n");
     ChildProcess program(Server({"--port", "0", "--releases", root.Path().string(), "--verbose"}));
@@ -65,7 +69,8 @@ TEST_P(ProgramSignalTest, ServesReleasesUntilSignalled) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramSignalTest, ::testing::Values(SIGINT, SIGTERM));
 
-TEST(Program, HelpPrintsUsage) {
+TEST(Program, HelpPrintsUsage)
+{
     const auto program = RunProgram(Server({"--help"}));
     const std::string& text = program.output;
     EXPECT_EQ(0u, text.find("usage: quendal-test-server"));
@@ -73,7 +78,8 @@ TEST(Program, HelpPrintsUsage) {
     EXPECT_EQ(0, program.exitCode);
 }
 
-TEST(Program, ThrottleSlowsTheBodies) {
+TEST(Program, ThrottleSlowsTheBodies)
+{
     ScratchFolder root;
     const std::string installer(300, 'x');
     WriteFile(root / "ABC" / "setup.sh", installer);
@@ -87,7 +93,8 @@ TEST(Program, ThrottleSlowsTheBodies) {
     EXPECT_EQ(200, Get(port, testserver::TestServer::ApiPath("soft", "ABC", "windows")).status);
 }
 
-TEST(Program, BadArgumentsFail) {
+TEST(Program, BadArgumentsFail)
+{
     for (const char* bad : {"99999", "65536", "-1", "+80", " 80", "x", ""}) {
         EXPECT_EQ(2, RunProgram(Server({"--port", bad})).exitCode) << bad;
     }
@@ -97,10 +104,11 @@ TEST(Program, BadArgumentsFail) {
     EXPECT_EQ(2, RunProgram(Server({"--what"})).exitCode);
 }
 
-TEST(Program, BusyPortFails) {
+TEST(Program, BusyPortFails)
+{
     testserver::TestServer server;
     server.Start();
     EXPECT_EQ(1, RunProgram(Server({"--port", std::to_string(server.Port())})).exitCode);
 }
 
-}  // namespace
+} // namespace

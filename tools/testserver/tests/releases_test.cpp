@@ -11,8 +11,6 @@
 
 #include <boost/filesystem/operations.hpp>
 
-
-
 namespace {
 
 using Quendal::Testing::Exchange;
@@ -23,21 +21,24 @@ using Quendal::Testing::ScratchFolder;
 using Quendal::Testing::WriteFile;
 using testserver::TestServer;
 
-Poco::JSON::Object::Ptr ParseObject(const std::string& text) {
+Poco::JSON::Object::Ptr ParseObject(const std::string& text)
+{
     Poco::JSON::Parser parser;
     return parser.parse(text).extract<Poco::JSON::Object::Ptr>();
 }
 
 class ReleasesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         boost::filesystem::create_directory(root);
         server.SetReleaseFolder(root.string());
         server.Start();
     }
     void TearDown() override { server.Stop(); }
 
-    Poco::JSON::Object::Ptr Api(const std::string& sku, int expectedStatus = 200) {
+    Poco::JSON::Object::Ptr Api(const std::string& sku, int expectedStatus = 200)
+    {
         auto answer = Get(server.Port(), TestServer::ApiPath("soft", sku, "windows"));
         EXPECT_EQ(expectedStatus, answer.status) << answer.body;
         EXPECT_EQ("application/json", answer.Get("Content-Type"));
@@ -49,12 +50,14 @@ protected:
     TestServer server;
 };
 
-TEST_F(ReleasesTest, ApiPathOfAProduct) {
+TEST_F(ReleasesTest, ApiPathOfAProduct)
+{
     EXPECT_EQ("/api/resources/soft/ABC/windows/latest", TestServer::ApiPath("soft", "ABC", "windows"));
     EXPECT_EQ(root.string(), server.ReleaseFolder());
 }
 
-TEST_F(ReleasesTest, DescribesTheInstallerWithDefaults) {
+TEST_F(ReleasesTest, DescribesTheInstallerWithDefaults)
+{
     const std::string installer = PatternBody(20000);
     WriteFile(root / "ABC" / "setup.sh", installer);
 
@@ -78,7 +81,8 @@ TEST_F(ReleasesTest, DescribesTheInstallerWithDefaults) {
     EXPECT_TRUE(tail.body == installer.substr(4000));
 }
 
-TEST_F(ReleasesTest, ReleaseJsonAddsAndReplacesMembers) {
+TEST_F(ReleasesTest, ReleaseJsonAddsAndReplacesMembers)
+{
     WriteFile(root / "P1" / "a-readme.txt", "not the installer");
     WriteFile(root / "P1" / "setup.exe", "installer");
     WriteFile(root / "P1" / "release.json", R"({
@@ -111,14 +115,16 @@ TEST_F(ReleasesTest, ReleaseJsonAddsAndReplacesMembers) {
     EXPECT_FALSE(resource->has("file"));
 }
 
-TEST_F(ReleasesTest, FirstFileByNameWithoutAFileMember) {
+TEST_F(ReleasesTest, FirstFileByNameWithoutAFileMember)
+{
     WriteFile(root / "P2" / "b.bin", "b");
     WriteFile(root / "P2" / "a.bin", "a");
     auto resource = Api("P2")->getArray("resources")->getObject(0);
     EXPECT_EQ(server.Url("/releases/P2/a.bin"), resource->getValue<std::string>("permalink"));
 }
 
-TEST_F(ReleasesTest, SkuWithASpaceIsEncodedInThePermalink) {
+TEST_F(ReleasesTest, SkuWithASpaceIsEncodedInThePermalink)
+{
     WriteFile(root / "A B" / "set up.bin", "x");
     auto resource = Api("A%20B")->getArray("resources")->getObject(0);
     EXPECT_EQ("A B", resource->getValue<std::string>("product_sku"));
@@ -132,9 +138,10 @@ struct EmptyCase {
     const char* sku;
 };
 
-class UnknownSkuTest : public ReleasesTest, public ::testing::WithParamInterface<EmptyCase> {};
+class UnknownSkuTest : public ReleasesTest, public ::testing::WithParamInterface<EmptyCase> { };
 
-TEST_P(UnknownSkuTest, AnswersNoResource) {
+TEST_P(UnknownSkuTest, AnswersNoResource)
+{
     WriteFile(root / "ABC" / "setup.sh", "x");
     auto answer = Api(GetParam().sku);
     EXPECT_EQ(0, answer->getValue<int>("total"));
@@ -148,7 +155,8 @@ INSTANTIATE_TEST_SUITE_P(Skus, UnknownSkuTest,
                                            EmptyCase{"encoded_slash", "..%2fABC"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ReleasesTest, ReleaseFilesOutsideTheFolderAreNotServed) {
+TEST_F(ReleasesTest, ReleaseFilesOutsideTheFolderAreNotServed)
+{
     WriteFile(root / "ABC" / "setup.sh", "x");
     WriteFile(root.parent_path() / "outside.txt", "secret");
     EXPECT_EQ(404, Get(server.Port(), "/releases/ABC/missing").status);
@@ -157,14 +165,16 @@ TEST_F(ReleasesTest, ReleaseFilesOutsideTheFolderAreNotServed) {
     EXPECT_EQ(404, Get(server.Port(), "/releases/ABC").status);
 }
 
-TEST_F(ReleasesTest, BadReleaseJsonIsAServerError) {
+TEST_F(ReleasesTest, BadReleaseJsonIsAServerError)
+{
     WriteFile(root / "BAD" / "setup.sh", "x");
     WriteFile(root / "BAD" / "release.json", "{\"name\": ");
     auto answer = Get(server.Port(), TestServer::ApiPath("soft", "BAD", "windows"));
     EXPECT_EQ(500, answer.status);
 }
 
-TEST_F(ReleasesTest, ScriptedAnswerWinsOverTheFolder) {
+TEST_F(ReleasesTest, ScriptedAnswerWinsOverTheFolder)
+{
     WriteFile(root / "ABC" / "setup.sh", "x");
     server.SetJsonAnswer(TestServer::ApiPath("soft", "ABC", "windows"), 200, "{\"total\":2,\"resources\":[]}");
     EXPECT_EQ(2, Api("ABC")->getValue<int>("total"));
@@ -172,7 +182,8 @@ TEST_F(ReleasesTest, ScriptedAnswerWinsOverTheFolder) {
     EXPECT_EQ(1, Api("ABC")->getValue<int>("total"));
 }
 
-TEST_F(ReleasesTest, ChangedInstallerGetsANewChecksum) {
+TEST_F(ReleasesTest, ChangedInstallerGetsANewChecksum)
+{
     WriteFile(root / "ABC" / "setup.sh", "first");
     EXPECT_EQ(testserver::Md5Hex("first"),
               Api("ABC")->getArray("resources")->getObject(0)->getValue<std::string>("checksum"));
@@ -181,7 +192,8 @@ TEST_F(ReleasesTest, ChangedInstallerGetsANewChecksum) {
               Api("ABC")->getArray("resources")->getObject(0)->getValue<std::string>("checksum"));
 }
 
-TEST_F(ReleasesTest, FaultsApplyToReleaseFiles) {
+TEST_F(ReleasesTest, FaultsApplyToReleaseFiles)
+{
     WriteFile(root / "ABC" / "setup.sh", PatternBody(5000));
     server.SetFault("/releases/ABC/setup.sh", testserver::Fault::CloseAfter(1000), 1);
     auto raw = Exchange(server.Port(), GetRequest("/releases/ABC/setup.sh"));
@@ -189,11 +201,12 @@ TEST_F(ReleasesTest, FaultsApplyToReleaseFiles) {
     EXPECT_EQ(5000u, Get(server.Port(), "/releases/ABC/setup.sh").body.size());
 }
 
-TEST(ReleasesWithoutFolder, ApiIsNotFound) {
+TEST(ReleasesWithoutFolder, ApiIsNotFound)
+{
     TestServer server;
     server.Start();
     EXPECT_EQ(404, Get(server.Port(), TestServer::ApiPath("soft", "ABC", "windows")).status);
     EXPECT_EQ(404, Get(server.Port(), "/releases/ABC/setup.sh").status);
 }
 
-}  // namespace
+} // namespace

@@ -65,18 +65,18 @@ namespace testserver {
 
 // One request as the server read it.
 struct RecordedRequest {
-    std::string method;         // "GET"
-    std::string uri;            // request target as sent, with its query
-    std::string path;           // target without its query
-    std::string version;        // "HTTP/1.1"
+    std::string method;  // "GET"
+    std::string uri;     // request target as sent, with its query
+    std::string path;    // target without its query
+    std::string version; // "HTTP/1.1"
     bool hasRange = false;
-    std::string range;          // value of the Range header, empty when absent
+    std::string range; // value of the Range header, empty when absent
     bool hasAuthorization = false;
-    std::string authorization;  // value of the Authorization header, empty when absent
-    std::string host;           // value of the Host header
-    std::uint64_t connectionId = 0;       // 1, 2, ... per accepted TCP connection
-    std::size_t requestOnConnection = 0;  // 1 for the first request of its connection
-    std::vector<std::pair<std::string, std::string>> headers;  // every header, in order
+    std::string authorization;                                // value of the Authorization header, empty when absent
+    std::string host;                                         // value of the Host header
+    std::uint64_t connectionId = 0;                           // 1, 2, ... per accepted TCP connection
+    std::size_t requestOnConnection = 0;                      // 1 for the first request of its connection
+    std::vector<std::pair<std::string, std::string>> headers; // every header, in order
     std::chrono::steady_clock::time_point received;
 
     // Value of the first header of that name (case-insensitive), empty when absent.
@@ -87,15 +87,15 @@ struct RecordedRequest {
 struct Fault {
     enum class Cut {
         None,
-        Stall,  // send nothing more until Stop() (or stallFor has passed, then go on)
-        Reset,  // SO_LINGER 0 and close: the peer sees a connection reset
-        Close,  // close cleanly (FIN)
+        Stall, // send nothing more until Stop() (or stallFor has passed, then go on)
+        Reset, // SO_LINGER 0 and close: the peer sees a connection reset
+        Close, // close cleanly (FIN)
     };
 
     Cut cut = Cut::None;
-    std::int64_t cutAfterBytes = 0;  // body bytes sent before the cut (clamped to the body)
-    bool cutBeforeHeaders = false;   // cut before the status line instead
-    std::chrono::milliseconds stallFor{-1};  // Stall: negative = until Stop()
+    std::int64_t cutAfterBytes = 0;         // body bytes sent before the cut (clamped to the body)
+    bool cutBeforeHeaders = false;          // cut before the status line instead
+    std::chrono::milliseconds stallFor{-1}; // Stall: negative = until Stop()
 
     // Status answer: when not 0 the path's content is not used; `body` is sent with
     // this status (and `location` as Location when not empty). No Range handling.
@@ -107,15 +107,15 @@ struct Fault {
     // Extra answer headers; one of the same name as a generated header replaces it.
     std::vector<std::pair<std::string, std::string>> headers;
 
-    bool ignoreRange = false;       // 200 with the whole body even when Range is sent
-    bool omitContentRange = false;  // 206 and 416 without Content-Range
-    std::string contentRange;       // sent instead of the computed Content-Range value
+    bool ignoreRange = false;      // 200 with the whole body even when Range is sent
+    bool omitContentRange = false; // 206 and 416 without Content-Range
+    std::string contentRange;      // sent instead of the computed Content-Range value
 
     // Content-Length announced instead of the real one; the real body is sent and the
     // connection is closed after it.
     std::int64_t announcedLength = -1;
-    bool omitContentLength = false;  // no Content-Length, not chunked: the close ends the body
-    bool chunked = false;            // Transfer-Encoding: chunked, no Content-Length
+    bool omitContentLength = false; // no Content-Length, not chunked: the close ends the body
+    bool chunked = false;           // Transfer-Encoding: chunked, no Content-Length
     std::size_t chunkSize = 8192;
 
     // 401 with WWW-Authenticate unless the request carries these Basic credentials;
@@ -128,14 +128,13 @@ struct Fault {
     std::size_t trickleBytes = 0;
     std::chrono::milliseconds trickleInterval{0};
 
-    bool corruptBody = false;   // the first body byte sent is inverted (same size, other MD5)
-    bool closeAfterResponse = false;  // "Connection: close" and close after the answer
-    std::chrono::milliseconds delayBeforeHeaders{0};  // wait before the status line
-    std::string rawResponse;  // when not empty: these bytes are sent as they are, then close
-    bool rawKeepsConnection = false;  // after rawResponse: read the next request instead of closing
+    bool corruptBody = false;                        // the first body byte sent is inverted (same size, other MD5)
+    bool closeAfterResponse = false;                 // "Connection: close" and close after the answer
+    std::chrono::milliseconds delayBeforeHeaders{0}; // wait before the status line
+    std::string rawResponse;                         // when not empty: these bytes are sent as they are, then close
+    bool rawKeepsConnection = false;                 // after rawResponse: read the next request instead of closing
 
-    static Fault StallAfter(std::int64_t bytes,
-                            std::chrono::milliseconds stallFor = std::chrono::milliseconds(-1));
+    static Fault StallAfter(std::int64_t bytes, std::chrono::milliseconds stallFor = std::chrono::milliseconds(-1));
     static Fault ResetAfter(std::int64_t bytes);
     static Fault CloseAfter(std::int64_t bytes);
     static Fault IgnoreRange();
@@ -157,7 +156,7 @@ public:
 
     // port 0: an ephemeral port, chosen by Start() (and kept by a later Start()).
     explicit TestServer(std::uint16_t port = 0);
-    ~TestServer();  // Stop()
+    ~TestServer(); // Stop()
 
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -169,19 +168,17 @@ public:
     void Stop();
     bool IsRunning() const;
 
-    std::uint16_t Port() const;     // the bound port once started
-    std::string BaseUrl() const;    // "http://127.0.0.1:<port>"
-    std::string Url(const std::string& path) const;  // BaseUrl() + path
+    std::uint16_t Port() const;                     // the bound port once started
+    std::string BaseUrl() const;                    // "http://127.0.0.1:<port>"
+    std::string Url(const std::string& path) const; // BaseUrl() + path
 
     // Content (an existing entry at the path is replaced).
-    void AddContent(const std::string& path, std::string body,
-                    std::string contentType = "application/octet-stream");
+    void AddContent(const std::string& path, std::string body, std::string contentType = "application/octet-stream");
     // Streamed from disk at each request (never loaded whole); a missing file gives 404.
     void AddFile(const std::string& path, const std::string& filePath,
                  std::string contentType = "application/octet-stream");
     // Scripted answer: status and body, no Range handling unless status is 200.
-    void SetAnswer(const std::string& path, int status, std::string body,
-                   std::string contentType);
+    void SetAnswer(const std::string& path, int status, std::string body, std::string contentType);
     void SetJsonAnswer(const std::string& path, int status, std::string json);
     void RemoveContent(const std::string& path);
     void ClearContent();
@@ -190,8 +187,7 @@ public:
     void SetReleaseFolder(const std::string& folder);
     std::string ReleaseFolder() const;
     // The API path that this server answers for a product.
-    static std::string ApiPath(const std::string& type, const std::string& sku,
-                               const std::string& platform);
+    static std::string ApiPath(const std::string& type, const std::string& sku, const std::string& platform);
 
     // Faults. AddFault appends to the path's queue; SetFault replaces the queue.
     void AddFault(const std::string& path, const Fault& fault, int times = kAlways);
@@ -223,4 +219,4 @@ private:
 std::string Md5Hex(const std::string& data);
 std::string Md5HexOfFile(const std::string& filePath);
 
-}  // namespace testserver
+} // namespace testserver
