@@ -65,18 +65,9 @@ done
 if [ -z "$PORT" ]; then echo "the test server did not start:"; cat "$DEMO/server.log"; exit 1; fi
 echo "=== resources server on 127.0.0.1:$PORT serving $DEMO/releases"
 
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  for n in $(seq 90 120); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      XVFB_PID=$!
-      export DISPLAY=":$n"
-      break
-    fi
-  done
-  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  echo "=== no display: the window opens on a private Xvfb ($DISPLAY)"
-fi
+source tools/display.sh
+start_private_display
+if [ -n "$XVFB_PID" ]; then echo "=== no display: the window opens on a private Xvfb ($DISPLAY)"; fi
 
 echo "=== updater --product-sku $SKU --server 127.0.0.1:$PORT -- $DEMO/product.sh --from-updater"
 set +e
